@@ -1,6 +1,7 @@
 #include "tools/Commands.h"
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>

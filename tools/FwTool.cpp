@@ -1,5 +1,6 @@
 #include "tools/FwTool.h"
 
+#include <algorithm>
 #include <exception>
 #include <ostream>
 
