@@ -13,6 +13,8 @@
 #include "tools/TestImage.h"
 #include "update/FirmwareChecker.h"
 #include "update/FirmwareMessages.h"
+#include "update/SendSchedule.h"
+#include "update/UpdateProgress.h"
 
 namespace zav::fwtool {
 
@@ -82,6 +84,20 @@ void ForEachSysEx(const CSMF& smf, Visit visit) {
             if (e->kind == MidiEventKind::SysEx)
                 visit(*e);
         }
+    }
+}
+
+std::string MessageName(std::span<const std::uint8_t> message) {
+    const auto info = zav::fw::ClassifyMessage(message);
+    switch (info.kind) {
+        case zav::fw::MessageKind::Erase:
+            return "erase";
+        case zav::fw::MessageKind::DataBlock:
+            return info.block ? "block " + std::to_string(*info.block) : "other";
+        case zav::fw::MessageKind::Checksum:
+            return "checksum";
+        default:
+            return "other";
     }
 }
 
@@ -207,6 +223,32 @@ int VerifyCommand(const fs::path& path, std::ostream& out, std::ostream& err) {
     out << (checker.Clean() ? "clean" : std::to_string(checker.Faults().size()) + " faults") << ": "
         << checker.MessageCount() << " messages, " << checker.BlockCount() << " data blocks\n";
     return checker.Clean() ? kExitOk : kExitFailed;
+}
+
+int ScheduleCommand(const fs::path& path, std::ostream& out, std::ostream& err) {
+    const auto doc = Load(path, err);
+    if (!doc)
+        return kExitUsage;
+    if (!doc->loads)
+        return kExitFailed;
+    const auto map = zav::engine::BuildTempoMap(doc->smf);
+    if (!map) {
+        Error(err, "'" + path.string() +
+                       "' has a Set Tempo event without a usable tempo in its first track");
+        return kExitFailed;
+    }
+    const SendSchedule schedule = zav::engine::BuildSendSchedule(doc->smf, *map);
+    zav::engine::ProgressTracker progress(schedule.size());
+    out << "index,tick,due_ms,length,message,progress\n";
+    for (std::size_t i = 0; i < schedule.size(); ++i) {
+        const ScheduledMessage& m = schedule[i];
+        out << i << ',' << m.tick << ',' << m.timeMs << ',' << m.bytes.size() << ','
+            << MessageName(m.bytes) << ',';
+        if (const auto reported = progress.Sent(i))
+            out << *reported;
+        out << '\n';
+    }
+    return kExitOk;
 }
 
 }  // namespace zav::fwtool

@@ -20,4 +20,10 @@ int EventsCommand(const std::filesystem::path& path, std::ostream& out, std::ost
 // when no fault is found.
 int VerifyCommand(const std::filesystem::path& path, std::ostream& out, std::ostream& err);
 
+// The send schedule as CSV, one line per message in sending order:
+// index,tick,due_ms,length,message,progress (message: erase, block N, checksum or other; progress:
+// the percentage reported once that message is sent, empty when none). Status 1 when the file
+// does not load or its tempo is unusable.
+int ScheduleCommand(const std::filesystem::path& path, std::ostream& out, std::ostream& err);
+
 }  // namespace zav::fwtool

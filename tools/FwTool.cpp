@@ -26,6 +26,8 @@ const std::vector<Command>& Commands() {
         {"events", "FILE", "every event of FILE as JSON", 1, OnePath<EventsCommand>},
         {"verify", "FILE", "check the firmware messages of FILE; status 0 only when clean", 1,
          OnePath<VerifyCommand>},
+        {"schedule", "FILE", "the send schedule of FILE as CSV: due times and progress", 1,
+         OnePath<ScheduleCommand>},
     };
     return commands;
 }

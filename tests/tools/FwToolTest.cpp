@@ -186,6 +186,84 @@ TEST_F(FwTool, VerifyIsCleanOnTheTestImage) {
     EXPECT_TRUE(r.err.empty());
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST_F(FwTool, ScheduleOfTheTestImage) {
+    const auto r = RunTool({"schedule", Write("image.mid", zav::fw::MakeTestImage())});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty());
+    const auto lines = SplitLines(r.out);
+    ASSERT_EQ(lines.size(), 1u + 2343u);
+    const auto tick = [](std::size_t b) {
+        return std::to_string(zav::fw::TestImageBlockTicks()[b]);
+    };
+    // Block 11 and block 2331 lines: the first report, and the report of 100.
+    const struct {
+        std::size_t line;
+        std::string start;
+        std::string end;
+    } cases[] = {
+        {0, "index,tick,due_ms,length,message,progress", ""},
+        {1, "0,3,3,15,erase,", ""},
+        {2, "1,15365,16005,532,block 0,", ""},
+        {3, "2,15418,16060,532,block 1,", ""},
+        {13, "12," + tick(11) + ",", ",532,block 11,1"},
+        {14, "13," + tick(12) + ",", ",532,block 12,"},
+        {2333, "2332," + tick(2331) + ",", ",532,block 2331,100"},
+        {2342, "2341,139181,144980,316,block 2340,", ""},
+        {2343, "2342,140374,146223,14,checksum,", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::string& line = lines[c.line];
+        EXPECT_EQ(line.rfind(c.start, 0), 0u) << line;
+        EXPECT_TRUE(line.ends_with(c.end)) << line;
+        if (c.end.empty()) {
+            EXPECT_EQ(std::ranges::count(line, ','), 5) << line;
+        }
+    }
+
+    // One report for each percentage from 1 to 100, in order.
+    std::vector<int> reports;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string progress = lines[i].substr(lines[i].rfind(',') + 1);
+        if (!progress.empty())
+            reports.push_back(std::stoi(progress));
+    }
+    ASSERT_EQ(reports.size(), 100u);
+    for (std::size_t k = 0; k < reports.size(); ++k)
+        EXPECT_EQ(reports[k], static_cast<int>(k) + 1);
+}
+
+TEST_F(FwTool, ScheduleOfSmallFiles) {
+    const auto small = RunTool({"schedule", Write("small.mid", kSmallFile)});
+    ASSERT_EQ(small.status, 0) << small.err;
+    EXPECT_EQ(small.out,
+              "index,tick,due_ms,length,message,progress\n"
+              "0,21,0,4,other,\n"
+              "1,21,0,2,other,50\n");
+
+    // A tempo of 0 in the first track: refused, as the engine refuses it.
+    const Bytes zeroTempo = Concat({
+        FromHex("4D 54 68 64 00 00 00 06 00 00 00 01 01 E0"),
+        FromHex("4D 54 72 6B 00 00 00 0F"),
+        FromHex("00 FF 51 03 00 00 00"),
+        FromHex("00 F0 01 F7"),
+        FromHex("00 FF 2F 00"),
+    });
+    const auto refused = RunTool({"schedule", Write("zero.mid", zeroTempo)});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.out.empty());
+    EXPECT_EQ(Lines(refused.err), 1u);
+    EXPECT_NE(refused.err.find("Set Tempo"), std::string::npos) << refused.err;
+}
+
 // Event index in the data track: name, erase, then block b at 2 + b, then the checksum. Verify
 // counts SysEx messages only, so block b is message b + 1.
 std::span<std::uint8_t> BlockBytes(CSMF& smf, std::size_t block) {
@@ -283,7 +361,7 @@ TEST_F(FwTool, BadInputsFailWithOneLine) {
         {"header only", Write("header.mid", Bytes(image.begin(), image.begin() + 14)), 1,
          "is not a loadable"},
     };
-    for (const char* command : {"inspect", "events", "verify"}) {
+    for (const char* command : {"inspect", "events", "verify", "schedule"}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(command) + " " + c.name);
             const auto r = RunTool({command, c.path});
