@@ -28,4 +28,11 @@ Bytes SmfFile(std::uint16_t division, const std::vector<Bytes>& trackBodies) {
     return file;
 }
 
+Bytes VarLen(std::uint32_t value) {
+    Bytes out{static_cast<std::uint8_t>(value & 0x7F)};
+    while ((value >>= 7) != 0)
+        out.insert(out.begin(), static_cast<std::uint8_t>(0x80 | (value & 0x7F)));
+    return out;
+}
+
 }  // namespace zav::test

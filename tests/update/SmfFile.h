@@ -11,4 +11,7 @@ namespace zav::test {
 // track body closed with its end-of-track event.
 Bytes SmfFile(std::uint16_t division, const std::vector<Bytes>& trackBodies);
 
+// A variable-length quantity, as delta times and event lengths are written: 480 -> 83 60.
+Bytes VarLen(std::uint32_t value);
+
 }  // namespace zav::test
