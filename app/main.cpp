@@ -1,0 +1,15 @@
+#include <QApplication>
+
+#include "app/CZAVFirmwareUpdaterApp.h"
+#include "app/qt/QtFace.h"
+
+// The one application object, made before main as the framework makes it: the device link exists
+// and the settings folder is there from the start, in a second copy too. It holds nothing of Qt,
+// so that its destruction at exit, Cancel's exit included, touches no Qt object.
+CZAVFirmwareUpdaterApp theApp;
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    zav::app::qt::QtFace face;
+    return RunApplication(theApp, face);
+}
