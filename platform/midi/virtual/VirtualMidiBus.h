@@ -62,9 +62,8 @@ struct VirtualMidiCounters {
 
 // The bus side of one device: an input port and an output port of the same name (or one of the
 // two). It sends into the program's input and receives what the program plays to its output, and
-// it carries the faults to inject. Owned by the bus; every operation may be called from any
-// thread, but not from inside a hook or receiver of the same bus while that one's lock is held
-// (none is).
+// it carries the faults to inject. Owned by the bus, and as long-lived; every operation may be
+// called from any thread, hooks and receivers included.
 class VirtualMidiDevice {
 public:
     const std::wstring& Name() const { return m_name; }
