@@ -8,6 +8,7 @@
 #include "midi/MidiPorts.h"
 #include "platform/ThreadTiming.h"
 #include "platform/clock/VirtualClock.h"
+#include "platform/midi/virtual/EmulatedZavDevice.h"
 #include "platform/midi/virtual/VirtualMidiBus.h"
 #include "resources/TestImage.h"
 #include "smf/CSMF.h"
@@ -30,18 +31,24 @@ using zav::test::SmfFile;
 using zav::test::ToHex;
 using zav::test::VarLen;
 
-// A virtual clock and bus installed for the process, one ZAV5 device on the bus, and a fresh
-// MidiPorts with no port open. Messages are played at the instant they are sent.
+// A virtual clock and bus installed for the process, a device on the bus (a plain one unless
+// another is attached before the output is opened), and a fresh MidiPorts with no port open.
+// Messages are played at the instant they are sent.
 struct Rig {
     explicit Rig(std::uint32_t startMs = 1000)
-        : clock(startMs), useClock(clock), bus(clock), useBus(bus), device(bus.AddDevice(L"ZAV5")) {
+        : clock(startMs), useClock(clock), bus(clock), useBus(bus) {
         bus.SetPlayDelay(0);
         RecreateMidiPorts();
     }
     // The ports go before the bus they are open on.
     ~Rig() { TakeMidiPorts(); }
 
-    void OpenOutput() { CurrentMidiPorts()->OpenOutput(0); }
+    // Opens the output of the device added last, a plain one when there is none.
+    void OpenOutput() {
+        if (device == nullptr)
+            device = &bus.AddDevice(L"ZAV5");
+        CurrentMidiPorts()->OpenOutput(bus.OutputCount() - 1);
+    }
 
     // What was played to the device, with the clock's time when it was.
     std::vector<VirtualMidiRecord> Played() {
@@ -58,7 +65,7 @@ struct Rig {
     zav::platform::ScopedClock useClock;
     VirtualMidiBus bus;
     zav::platform::ScopedMidiBackend useBus;
-    VirtualMidiDevice& device;
+    VirtualMidiDevice* device = nullptr;
 };
 
 // Every report, with what stood when it came: long messages handed to the bus, the clock, and the
@@ -74,8 +81,9 @@ struct Reports : IUpdateProgress {
     explicit Reports(Rig& rig) : m_rig(rig) {}
 
     void OnUpdateProgress(int percentage) override {
-        entries.push_back({percentage, m_rig.device.Counters().longMessages, m_rig.clock.NowMs(),
-                           zav::platform::CurrentTimerSlack()});
+        const std::size_t sent = m_rig.device ? m_rig.device->Counters().longMessages : 0;
+        entries.push_back(
+            {percentage, sent, m_rig.clock.NowMs(), zav::platform::CurrentTimerSlack()});
     }
 
     std::vector<int> Percentages() const {
@@ -122,9 +130,9 @@ std::vector<std::uint32_t> Every10Ms(std::size_t count) {
 TEST(PlayFirmwareImage, TheTestImageReachesTheDeviceInOrderAndOnTime) {
     Rig rig;
     zav::emulator::ZavDevice zav(zav::emulator::Model::ZAV5, rig.clock.NowMs());
+    zav::platform::EmulatedZavDevice emulated(rig.bus, zav, rig.clock);
     ASSERT_TRUE(zav.SwitchToUpdateMode());
-    rig.device.SetReceiver(
-        [&](std::span<const std::uint8_t> bytes) { zav.Receive(bytes, rig.clock.NowMs()); });
+    rig.device = &emulated.Ports();
     rig.OpenOutput();
 
     const auto image = zav::fw::TestImage();
@@ -186,7 +194,7 @@ TEST(PlayFirmwareImage, ASendFailureEndsTheUpdateAtThatMessage) {
         SCOPED_TRACE(c.failAt);
         Rig rig;
         rig.OpenOutput();
-        rig.device.FailLongMessage(c.failAt, zav::platform::kMidiNoDevice);
+        rig.device->FailLongMessage(c.failAt, zav::platform::kMidiNoDevice);
         Reports reports(rig);
         const std::uint32_t start = rig.clock.NowMs();
         EXPECT_FALSE(Play(ImageDueAt(Every10Ms(10)), &reports));
@@ -195,7 +203,7 @@ TEST(PlayFirmwareImage, ASendFailureEndsTheUpdateAtThatMessage) {
         ASSERT_EQ(played.size(), c.failAt);
         for (std::size_t k = 0; k < played.size(); ++k)
             EXPECT_EQ(played[k].bytes, Message(k));
-        EXPECT_EQ(rig.device.Counters().longMessages, c.failAt + 1);
+        EXPECT_EQ(rig.device->Counters().longMessages, c.failAt + 1);
         EXPECT_EQ(reports.Percentages(), c.reports);
         // It gave up at once, at the failed message's due time.
         EXPECT_EQ(rig.clock.NowMs() - start, 10 * c.failAt);
@@ -284,7 +292,7 @@ TEST(PlayFirmwareImage, ARefusedImageSendsNothing) {
         Reports reports(rig);
         EXPECT_FALSE(Play(c.image, &reports));
         EXPECT_TRUE(rig.Played().empty());
-        EXPECT_EQ(rig.device.Counters().longMessages, 0u);
+        EXPECT_EQ(rig.device->Counters().longMessages, 0u);
         EXPECT_TRUE(reports.entries.empty());
     }
 }
