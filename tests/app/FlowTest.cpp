@@ -1,8 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "app/CZAVFirmwareUpdaterApp.h"
@@ -100,10 +104,8 @@ TEST_F(FlowTest, ThePollOutlivesAPortThatWillNotOpen) {
             ports.Fail(zav::platform::MidiOp::InOpen, 0);
         }
     });
-    std::uint32_t shownAt = 0;
-    face.onModeless = [&](const zav::app::WindowSpec&, zav::app::DialogCommands&) {
-        shownAt = bench.clock.NowMs();
-    };
+    // Nothing sleeps before the poll starts, so the window comes up at this time.
+    const std::uint32_t shownAt = bench.clock.NowMs();
 
     testing::internal::CaptureStderr();
     {
@@ -128,13 +130,30 @@ TEST_F(FlowTest, ThePollOutlivesAPortThatWillNotOpen) {
 TEST_F(FlowTest, CancelWhileWaitingStopsThePollBeforeTheTeardown) {
     EXPECT_EXIT(
         {
-            // Connected but never heard: the poll goes on until the user cancels.
-            bench.device.SwitchToUpdateMode();
+            // The port is there but will not open, so every attempt goes into the MIDI service.
+            // An attempt that is under way when the user cancels lingers there until the link is
+            // gone or a moment has passed: a poll left running would go on into freed objects.
+            auto& ports = bench.plugged.Ports();
+            ports.Fail(zav::platform::MidiOp::InOpen, zav::platform::kMidiAllocated);
+            std::atomic<bool> inside{false};
+            ports.OnCall(zav::platform::MidiOp::InOpen, [&inside] {
+                inside = true;
+                const auto until =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+                while (CurrentDeviceLink() != nullptr && std::chrono::steady_clock::now() < until) {
+                    std::this_thread::yield();
+                }
+            });
+            // And the process takes a moment to end, time enough for such a poll to do harm.
+            std::atexit([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
+
             CZAVFirmwareUpdaterApp app(zav::fw::TestImage());
-            face.onModeless = [this](const zav::app::WindowSpec& spec,
-                                     zav::app::DialogCommands& commands) {
+            face.onModeless = [&inside](const zav::app::WindowSpec& spec,
+                                        zav::app::DialogCommands& commands) {
                 if (spec.phase == PhaseWaiting) {
-                    bench.clock.SleepMs(2750);
+                    while (!inside) {
+                        std::this_thread::yield();
+                    }
                     commands.OnCancelCommand();
                 }
             };
