@@ -6,8 +6,11 @@
 // time, counted from the counter value at which the engine started. The last line reads
 // "p50=X ms p99=Y ms max=Z ms cpu=S s rss=M MiB".
 //
-//   zav-bench-pacing [--messages N]   N: play only the first N messages (the erase message's
-//                                     pause of 16 s included)
+//   zav-bench-pacing [--messages N] [--tick-aligned-sleep]
+//     --messages N          play only the first N messages (the erase message's pause of 16 s
+//                           included)
+//     --tick-aligned-sleep  the engine's sleeps end on the millisecond counter's ticks (see
+//                           StartNotingClock), not on the system clock's own sleep
 
 #include <sys/resource.h>
 
@@ -20,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/ZavDevice.h"
@@ -39,9 +43,13 @@ using Steady = std::chrono::steady_clock;
 using namespace zav::platform;
 
 // The system clock, passed through, noting the counter value of the first reading: the engine's
-// start of sending. Reads the counter exactly as the system clock does.
+// start of sending. Reads the counter exactly as the system clock does. With tickAligned, a sleep
+// of n ms ends when the counter has advanced by n instead of n ms after the call, for comparing
+// the two ways a millisecond sleep can be read.
 class StartNotingClock final : public Clock {
 public:
+    explicit StartNotingClock(bool tickAligned) : m_tickAligned(tickAligned) {}
+
     std::uint64_t MonotonicMs() override { return TheSystemClock().MonotonicMs(); }
     std::uint32_t NowMs() override {
         const std::uint64_t now = TheSystemClock().MonotonicMs();
@@ -49,13 +57,21 @@ public:
             m_start = now;
         return static_cast<std::uint32_t>(now);
     }
-    void SleepMs(std::uint32_t ms) override { TheSystemClock().SleepMs(ms); }
+    void SleepMs(std::uint32_t ms) override {
+        if (!m_tickAligned || ms == 0) {
+            TheSystemClock().SleepMs(ms);
+            return;
+        }
+        const std::uint64_t until = TheSystemClock().MonotonicMs() + ms;
+        std::this_thread::sleep_until(Steady::time_point{std::chrono::milliseconds(until)});
+    }
     std::int64_t CalendarSeconds() override { return TheSystemClock().CalendarSeconds(); }
     std::unique_ptr<ClockAlarm> MakeAlarm() override { return TheSystemClock().MakeAlarm(); }
 
     std::optional<std::uint64_t> Start() const { return m_start; }
 
 private:
+    const bool m_tickAligned;
     std::optional<std::uint64_t> m_start;
 };
 
@@ -156,7 +172,7 @@ double Percentile(const std::vector<double>& sorted, double p) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: zav-bench-pacing [--messages N]\n");
+    std::fprintf(stderr, "usage: zav-bench-pacing [--messages N] [--tick-aligned-sleep]\n");
     return 2;
 }
 
@@ -164,6 +180,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     std::optional<std::size_t> messages;
+    bool tickAligned = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--messages" && i + 1 < argc) {
@@ -172,6 +189,8 @@ int main(int argc, char** argv) {
             if (*end != '\0' || n == 0)
                 return Usage();
             messages = n;
+        } else if (arg == "--tick-aligned-sleep") {
+            tickAligned = true;
         } else {
             return Usage();
         }
@@ -198,7 +217,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         NoProgress progress;
         // Installed last, so that its first reading is the engine's start.
-        StartNotingClock engineClock;
+        StartNotingClock engineClock(tickAligned);
         std::optional<std::uint64_t> start;
         {
             ScopedClock useEngineClock(engineClock);
