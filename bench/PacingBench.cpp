@@ -6,11 +6,9 @@
 // time, counted from the counter value at which the engine started. The last line reads
 // "p50=X ms p99=Y ms max=Z ms cpu=S s rss=M MiB".
 //
-//   zav-bench-pacing [--messages N] [--tick-aligned-sleep]
+//   zav-bench-pacing [--messages N]
 //     --messages N          play only the first N messages (the erase message's pause of 16 s
 //                           included)
-//     --tick-aligned-sleep  the engine's sleeps end on the millisecond counter's ticks (see
-//                           StartNotingClock), not on the system clock's own sleep
 
 #include <sys/resource.h>
 
@@ -43,12 +41,9 @@ using Steady = std::chrono::steady_clock;
 using namespace zav::platform;
 
 // The system clock, passed through, noting the counter value of the first reading: the engine's
-// start of sending. Reads the counter exactly as the system clock does. With tickAligned, a sleep
-// of n ms ends when the counter has advanced by n instead of n ms after the call, for comparing
-// the two ways a millisecond sleep can be read.
+// start of sending. Reads the counter exactly as the system clock does.
 class StartNotingClock final : public Clock {
 public:
-    explicit StartNotingClock(bool tickAligned) : m_tickAligned(tickAligned) {}
 
     std::uint64_t MonotonicMs() override { return TheSystemClock().MonotonicMs(); }
     std::uint32_t NowMs() override {
@@ -57,21 +52,13 @@ public:
             m_start = now;
         return static_cast<std::uint32_t>(now);
     }
-    void SleepMs(std::uint32_t ms) override {
-        if (!m_tickAligned || ms == 0) {
-            TheSystemClock().SleepMs(ms);
-            return;
-        }
-        const std::uint64_t until = TheSystemClock().MonotonicMs() + ms;
-        std::this_thread::sleep_until(Steady::time_point{std::chrono::milliseconds(until)});
-    }
+    void SleepMs(std::uint32_t ms) override { TheSystemClock().SleepMs(ms); }
     std::int64_t CalendarSeconds() override { return TheSystemClock().CalendarSeconds(); }
     std::unique_ptr<ClockAlarm> MakeAlarm() override { return TheSystemClock().MakeAlarm(); }
 
     std::optional<std::uint64_t> Start() const { return m_start; }
 
 private:
-    const bool m_tickAligned;
     std::optional<std::uint64_t> m_start;
 };
 
@@ -172,7 +159,7 @@ double Percentile(const std::vector<double>& sorted, double p) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: zav-bench-pacing [--messages N] [--tick-aligned-sleep]\n");
+    std::fprintf(stderr, "usage: zav-bench-pacing [--messages N]\n");
     return 2;
 }
 
@@ -180,7 +167,6 @@ int Usage() {
 
 int main(int argc, char** argv) {
     std::optional<std::size_t> messages;
-    bool tickAligned = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--messages" && i + 1 < argc) {
@@ -189,8 +175,6 @@ int main(int argc, char** argv) {
             if (*end != '\0' || n == 0)
                 return Usage();
             messages = n;
-        } else if (arg == "--tick-aligned-sleep") {
-            tickAligned = true;
         } else {
             return Usage();
         }
@@ -217,7 +201,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         NoProgress progress;
         // Installed last, so that its first reading is the engine's start.
-        StartNotingClock engineClock(tickAligned);
+        StartNotingClock engineClock;
         std::optional<std::uint64_t> start;
         {
             ScopedClock useEngineClock(engineClock);

@@ -61,7 +61,11 @@ void SystemClock::SleepMs(std::uint32_t ms) {
         std::this_thread::yield();
         return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    // Ends when the millisecond counter has advanced by ms, on its tick, as a sleep under a 1 ms
+    // timer period does: a caller waiting for the counter to reach a value then wakes as it gets
+    // there, not up to a millisecond later.
+    const std::uint64_t until = MonotonicMs() + ms;
+    std::this_thread::sleep_until(Steady::time_point(std::chrono::milliseconds(until)));
 }
 
 std::int64_t SystemClock::CalendarSeconds() {
