@@ -22,13 +22,14 @@ function(zav_executable name)
     zav_warnings(${name})
 endfunction()
 
-# A GoogleTest program; its cases are registered with CTest one by one.
+# A GoogleTest program; its cases are registered with CTest one by one. PROPERTIES are added to each
+# case's CTest properties (for example RESOURCE_LOCK jack, for cases that start a server of their own).
 function(zav_test name)
-    cmake_parse_arguments(ZT "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ZT "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
     add_executable(${name} ${ZT_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PRIVATE ${ZT_LIBS} zav_test_support GTest::gtest GTest::gmock
                                           GTest::gtest_main)
     zav_warnings(${name})
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 ${ZT_PROPERTIES})
 endfunction()
