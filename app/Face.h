@@ -53,10 +53,10 @@ public:
     virtual ~Face() = default;
 
     // Shows a window and returns; OK does nothing in it, Cancel calls the commands.
-    virtual std::unique_ptr<FaceWindow> ShowModeless(const WindowSpec& spec,
+    virtual std::unique_ptr<FaceWindow> ShowModeless(const WindowSpec& windowSpec,
                                                      DialogCommands& commands) = 0;
     // Shows a window and returns when the user has pressed OK; Cancel calls the commands.
-    virtual void ShowModal(const WindowSpec& spec, DialogCommands& commands) = 0;
+    virtual void ShowModal(const WindowSpec& windowSpec, DialogCommands& commands) = 0;
     // Takes down the modal window shown, if any (Cancel ends it first).
     virtual void EndModal() = 0;
 

@@ -32,31 +32,31 @@ ZAVFirmwareUpdater_Dialog::~ZAVFirmwareUpdater_Dialog() {
 }
 
 zav::app::WindowSpec ZAVFirmwareUpdater_Dialog::InitDialogSpec() const {
-    zav::app::WindowSpec spec;
-    spec.phase = static_cast<UpdatePhase>(m_phase);
-    spec.text = m_messageText;
+    zav::app::WindowSpec windowSpec;
+    windowSpec.phase = static_cast<UpdatePhase>(m_phase);
+    windowSpec.text = m_messageText;
     switch (m_phase) {
         case PhaseWaiting:
-            spec.progressVisible = false;
-            spec.okVisible = false;
+            windowSpec.progressVisible = false;
+            windowSpec.okVisible = false;
             break;
         case PhaseReady:
         case PhaseComplete:
-            spec.progressVisible = false;
-            spec.cancelVisible = false;
+            windowSpec.progressVisible = false;
+            windowSpec.cancelVisible = false;
             break;
         case PhaseSwitchMode:
-            spec.progressVisible = false;
+            windowSpec.progressVisible = false;
             break;
         case PhaseUpdating:
-            spec.cancelVisible = false;
-            spec.okVisible = false;
-            spec.closeEnabled = false;
+            windowSpec.cancelVisible = false;
+            windowSpec.okVisible = false;
+            windowSpec.closeEnabled = false;
             break;
         default:
             break;
     }
-    return spec;
+    return windowSpec;
 }
 
 void ZAVFirmwareUpdater_Dialog::CreateModeless() {

@@ -37,13 +37,13 @@ DialogBaseUnits BaseUnits(const QFont& font) {
 
 }  // namespace
 
-PhaseDialog::PhaseDialog(const WindowSpec& spec, DialogCommands& commands)
-    : QDialog(nullptr), m_commands(commands), m_closeEnabled(spec.closeEnabled) {
+PhaseDialog::PhaseDialog(const WindowSpec& windowSpec, DialogCommands& commands)
+    : QDialog(nullptr), m_commands(commands), m_closeEnabled(windowSpec.closeEnabled) {
     const DialogTemplate& tmpl = UpdaterDialogTemplate();
     setWindowTitle(FromWide(tmpl.caption));
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint;
-    if (spec.closeEnabled) {
+    if (windowSpec.closeEnabled) {
         flags |= Qt::WindowCloseButtonHint;
     }
     setWindowFlags(flags);
@@ -82,16 +82,16 @@ PhaseDialog::PhaseDialog(const WindowSpec& spec, DialogCommands& commands)
     });
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_commands.OnCancelCommand(); });
 
-    m_ok->setVisible(spec.okVisible);
-    m_cancel->setVisible(spec.cancelVisible);
-    m_progress->setVisible(spec.progressVisible);
-    SetText(spec.text);
+    m_ok->setVisible(windowSpec.okVisible);
+    m_cancel->setVisible(windowSpec.cancelVisible);
+    m_progress->setVisible(windowSpec.progressVisible);
+    SetText(windowSpec.text);
 
     // The focus goes to the first control of the tab order that can take it.
     setTabOrder(m_ok, m_cancel);
-    if (spec.okVisible) {
+    if (windowSpec.okVisible) {
         m_ok->setFocus();
-    } else if (spec.cancelVisible) {
+    } else if (windowSpec.cancelVisible) {
         m_cancel->setFocus();
     }
 }

@@ -13,7 +13,7 @@ namespace zav::app::qt {
 // The dialog's window as template 140 lays it out, with the controls of one phase.
 class PhaseDialog final : public QDialog {
 public:
-    PhaseDialog(const WindowSpec& spec, DialogCommands& commands);
+    PhaseDialog(const WindowSpec& windowSpec, DialogCommands& commands);
 
     void SetText(const std::wstring& text);
     QProgressBar& Progress() { return *m_progress; }

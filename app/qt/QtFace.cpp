@@ -42,15 +42,15 @@ private:
 QtFace::QtFace() = default;
 QtFace::~QtFace() = default;
 
-std::unique_ptr<FaceWindow> QtFace::ShowModeless(const WindowSpec& spec, DialogCommands& commands) {
-    auto dialog = std::make_unique<PhaseDialog>(spec, commands);
+std::unique_ptr<FaceWindow> QtFace::ShowModeless(const WindowSpec& windowSpec, DialogCommands& commands) {
+    auto dialog = std::make_unique<PhaseDialog>(windowSpec, commands);
     dialog->setModal(false);
     dialog->show();
     return std::make_unique<QtFaceWindow>(std::move(dialog));
 }
 
-void QtFace::ShowModal(const WindowSpec& spec, DialogCommands& commands) {
-    PhaseDialog dialog(spec, commands);
+void QtFace::ShowModal(const WindowSpec& windowSpec, DialogCommands& commands) {
+    PhaseDialog dialog(windowSpec, commands);
     m_modal = &dialog;
     dialog.exec();
     m_modal = nullptr;

@@ -19,9 +19,9 @@ public:
     QtFace();
     ~QtFace() override;
 
-    std::unique_ptr<FaceWindow> ShowModeless(const WindowSpec& spec,
+    std::unique_ptr<FaceWindow> ShowModeless(const WindowSpec& windowSpec,
                                              DialogCommands& commands) override;
-    void ShowModal(const WindowSpec& spec, DialogCommands& commands) override;
+    void ShowModal(const WindowSpec& windowSpec, DialogCommands& commands) override;
     void EndModal() override;
     void PumpUntil(const std::function<bool()>& done) override;
     void Wake() override;

@@ -32,8 +32,8 @@ protected:
 
     // A user at the update-mode prompt switches the device before pressing OK.
     void SwitchAtThePrompt() {
-        face.onModal = [this](const zav::app::WindowSpec& spec) {
-            if (spec.phase == PhaseSwitchMode) {
+        face.onModal = [this](const zav::app::WindowSpec& windowSpec) {
+            if (windowSpec.phase == PhaseSwitchMode) {
                 bench.device.SwitchToUpdateMode();
             }
             return ScriptedFace::Answer::Ok;
@@ -44,7 +44,7 @@ protected:
         std::vector<UpdatePhase> phases;
         for (const auto& event : face.Events()) {
             if (event.kind == Kind::Modal || event.kind == Kind::Modeless) {
-                phases.push_back(event.spec.phase);
+                phases.push_back(event.windowSpec.phase);
             }
         }
         return phases;
@@ -58,14 +58,14 @@ TEST_F(FlowTest, AFirstRunTakesTheDeviceThroughEveryPhase) {
     CZAVFirmwareUpdaterApp app(zav::fw::TestImage());
     std::optional<int> statusAtCompletion;
     std::size_t portsOpenAtReady = 99;
-    face.onModal = [&](const zav::app::WindowSpec& spec) {
-        if (spec.phase == PhaseReady) {
+    face.onModal = [&](const zav::app::WindowSpec& windowSpec) {
+        if (windowSpec.phase == PhaseReady) {
             portsOpenAtReady = bench.plugged.Ports().Counters().inputBuffersQueued;
         }
-        if (spec.phase == PhaseSwitchMode) {
+        if (windowSpec.phase == PhaseSwitchMode) {
             bench.device.SwitchToUpdateMode();
         }
-        if (spec.phase == PhaseComplete) {
+        if (windowSpec.phase == PhaseComplete) {
             statusAtCompletion = bench.home.Status();
             // A user takes a moment to read it; meanwhile the last message plays out.
             bench.clock.SleepMs(1000);
@@ -148,9 +148,9 @@ TEST_F(FlowTest, CancelWhileWaitingStopsThePollBeforeTheTeardown) {
             std::atexit([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
 
             CZAVFirmwareUpdaterApp app(zav::fw::TestImage());
-            face.onModeless = [&inside](const zav::app::WindowSpec& spec,
+            face.onModeless = [&inside](const zav::app::WindowSpec& windowSpec,
                                         zav::app::DialogCommands& commands) {
-                if (spec.phase == PhaseWaiting) {
+                if (windowSpec.phase == PhaseWaiting) {
                     while (!inside) {
                         std::this_thread::yield();
                     }
@@ -220,10 +220,10 @@ TEST_F(FlowTest, NothingCancelsTheTransferOnceItRuns) {
     bench.device.SwitchToUpdateMode();
     ASSERT_TRUE(Connect(RequireDeviceLink()));
     zav::app::DialogCommands* commands = nullptr;
-    face.onModeless = [&](const zav::app::WindowSpec& spec, zav::app::DialogCommands& c) {
-        EXPECT_FALSE(spec.closeEnabled);
-        EXPECT_FALSE(spec.cancelVisible);
-        EXPECT_FALSE(spec.okVisible);
+    face.onModeless = [&](const zav::app::WindowSpec& windowSpec, zav::app::DialogCommands& c) {
+        EXPECT_FALSE(windowSpec.closeEnabled);
+        EXPECT_FALSE(windowSpec.cancelVisible);
+        EXPECT_FALSE(windowSpec.okVisible);
         commands = &c;
     };
     face.onProgress = [&](int value) {

@@ -42,11 +42,11 @@ private:
 ScriptedFace::ScriptedFace() : m_uiThread(std::this_thread::get_id()) {}
 ScriptedFace::~ScriptedFace() = default;
 
-void ScriptedFace::Record(Kind kind, app::WindowSpec spec, std::wstring text, int value) {
+void ScriptedFace::Record(Kind kind, app::WindowSpec windowSpec, std::wstring text, int value) {
     std::lock_guard lock(m_mutex);
     Event event;
     event.kind = kind;
-    event.spec = std::move(spec);
+    event.windowSpec = std::move(windowSpec);
     event.text = std::move(text);
     event.value = value;
     event.openWindows = m_openWindows;
@@ -68,24 +68,24 @@ std::vector<int> ScriptedFace::ProgressValues() const {
     return values;
 }
 
-std::unique_ptr<app::FaceWindow> ScriptedFace::ShowModeless(const app::WindowSpec& spec,
+std::unique_ptr<app::FaceWindow> ScriptedFace::ShowModeless(const app::WindowSpec& windowSpec,
                                                             app::DialogCommands& commands) {
     EXPECT_TRUE(OnUiThread());
     {
         std::lock_guard lock(m_mutex);
         ++m_openWindows;
     }
-    Record(Kind::Modeless, spec);
+    Record(Kind::Modeless, windowSpec);
     if (onModeless) {
-        Post([this, spec, &commands] { onModeless(spec, commands); });
+        Post([this, windowSpec, &commands] { onModeless(windowSpec, commands); });
     }
     return std::make_unique<Window>(*this);
 }
 
-void ScriptedFace::ShowModal(const app::WindowSpec& spec, app::DialogCommands& commands) {
+void ScriptedFace::ShowModal(const app::WindowSpec& windowSpec, app::DialogCommands& commands) {
     EXPECT_TRUE(OnUiThread());
-    Record(Kind::Modal, spec);
-    const Answer answer = onModal ? onModal(spec) : Answer::Ok;
+    Record(Kind::Modal, windowSpec);
+    const Answer answer = onModal ? onModal(windowSpec) : Answer::Ok;
     if (answer == Answer::Cancel) {
         commands.OnCancelCommand();
     }

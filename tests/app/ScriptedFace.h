@@ -21,7 +21,7 @@ public:
 
     struct Event {
         Kind kind = Kind::Modal;
-        app::WindowSpec spec;  // Modeless, Modal
+        app::WindowSpec windowSpec;  // Modeless, Modal
         std::wstring text;     // Text, ErrorBox
         int value = 0;         // Progress
         // Modeless windows open when the event happened.
@@ -45,9 +45,9 @@ public:
     std::vector<Event> Events() const;
     std::vector<int> ProgressValues() const;
 
-    std::unique_ptr<app::FaceWindow> ShowModeless(const app::WindowSpec& spec,
+    std::unique_ptr<app::FaceWindow> ShowModeless(const app::WindowSpec& windowSpec,
                                                   app::DialogCommands& commands) override;
-    void ShowModal(const app::WindowSpec& spec, app::DialogCommands& commands) override;
+    void ShowModal(const app::WindowSpec& windowSpec, app::DialogCommands& commands) override;
     void EndModal() override {}
     void PumpUntil(const std::function<bool()>& done) override;
     void Wake() override;
@@ -60,7 +60,7 @@ public:
 private:
     class Window;
 
-    void Record(Kind kind, app::WindowSpec spec = {}, std::wstring text = {}, int value = 0);
+    void Record(Kind kind, app::WindowSpec windowSpec = {}, std::wstring text = {}, int value = 0);
     void Post(std::function<void()> task);
 
     const std::thread::id m_uiThread;

@@ -86,10 +86,10 @@ int main(int argc, char** argv) {
     const auto think = [thinkMs] {
         std::this_thread::sleep_for(std::chrono::milliseconds(thinkMs));
     };
-    face.onModal = [&](const zav::app::WindowSpec& spec) {
-        Say("prompt: " + Narrow(spec.text));
+    face.onModal = [&](const zav::app::WindowSpec& windowSpec) {
+        Say("prompt: " + Narrow(windowSpec.text));
         think();
-        if (spec.phase == PhaseSwitchMode) {
+        if (windowSpec.phase == PhaseSwitchMode) {
             kill(device, SIGUSR1);
             Say("switched the device to update mode");
             think();
@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
         Say("OK");
         return zav::test::ScriptedFace::Answer::Ok;
     };
-    face.onModeless = [](const zav::app::WindowSpec& spec, zav::app::DialogCommands&) {
-        Say("window: " + Narrow(spec.text));
+    face.onModeless = [](const zav::app::WindowSpec& windowSpec, zav::app::DialogCommands&) {
+        Say("window: " + Narrow(windowSpec.text));
     };
     face.onProgress = [](int value) {
         if (value % 10 == 0)

@@ -410,8 +410,8 @@ TEST(PhaseDialog, EveryPhaseTextFitsItsLineAndTheControlsFitTheWindow) {
     struct NoCommands final : zav::app::DialogCommands {
         void OnCancelCommand() override {}
     } commands;
-    zav::app::WindowSpec spec;
-    zav::app::qt::PhaseDialog dialog(spec, commands);
+    zav::app::WindowSpec windowSpec;
+    zav::app::qt::PhaseDialog dialog(windowSpec, commands);
     const QRect client = dialog.rect();
     auto* label = dialog.findChild<QLabel*>();
     const QFontMetrics metrics(label->font());

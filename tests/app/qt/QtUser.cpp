@@ -160,16 +160,16 @@ std::vector<int> ObservedFace::ProgressValues() const {
     return m_progress;
 }
 
-std::unique_ptr<app::FaceWindow> ObservedFace::ShowModeless(const app::WindowSpec& spec,
+std::unique_ptr<app::FaceWindow> ObservedFace::ShowModeless(const app::WindowSpec& windowSpec,
                                                             app::DialogCommands& commands) {
-    return std::make_unique<Window>(*this, m_face.ShowModeless(spec, commands));
+    return std::make_unique<Window>(*this, m_face.ShowModeless(windowSpec, commands));
 }
 
-void ObservedFace::ShowModal(const app::WindowSpec& spec, app::DialogCommands& commands) {
+void ObservedFace::ShowModal(const app::WindowSpec& windowSpec, app::DialogCommands& commands) {
     if (beforeModal) {
-        beforeModal(spec);
+        beforeModal(windowSpec);
     }
-    m_face.ShowModal(spec, commands);
+    m_face.ShowModal(windowSpec, commands);
 }
 
 }  // namespace zav::test

@@ -77,9 +77,9 @@ public:
 
     std::vector<int> ProgressValues() const;
 
-    std::unique_ptr<app::FaceWindow> ShowModeless(const app::WindowSpec& spec,
+    std::unique_ptr<app::FaceWindow> ShowModeless(const app::WindowSpec& windowSpec,
                                                   app::DialogCommands& commands) override;
-    void ShowModal(const app::WindowSpec& spec, app::DialogCommands& commands) override;
+    void ShowModal(const app::WindowSpec& windowSpec, app::DialogCommands& commands) override;
     void EndModal() override { m_face.EndModal(); }
     void PumpUntil(const std::function<bool()>& done) override { m_face.PumpUntil(done); }
     void Wake() override { m_face.Wake(); }
