@@ -34,6 +34,8 @@ export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 export JACK_DEFAULT_SERVER=zav-e2e-$$
+# Read by the two programs only when they are built with ThreadSanitizer.
+export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$(dirname "$0")/tsan-jack.supp"
 
 jackd -n "$JACK_DEFAULT_SERVER" "$@" -d dummy -r 48000 -p "$period" >"$work/jackd.log" 2>&1 &
 pids+=($!)

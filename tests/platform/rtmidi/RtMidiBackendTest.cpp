@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -168,9 +169,14 @@ std::vector<std::wstring> Names(bool input) {
 class RtMidiBackendTest : public testing::Test {
 protected:
     test::JackServer server;
+    // Buffers and recorder outlive the backend, which may still hold or call them when a test
+    // stops half-way.
+    std::deque<Buffer> buffers;
+    Recorder recorder;
     RtMidiBackend backend{{"zav-test-host", {MidiSystem::Jack}}};
     ScopedMidiBackend installed{backend};
-    Recorder recorder;
+
+    Buffer& Keep(Bytes bytes) { return buffers.emplace_back(std::move(bytes)); }
 
     MidiInHandle OpenIn(std::uint32_t device) {
         MidiInHandle handle{};
@@ -246,7 +252,7 @@ TEST_F(RtMidiBackendTest, OpensAPortOnceAndRefusesBadNumbersAndHandles) {
 
 TEST_F(RtMidiBackendTest, InputHandsOnShortMessagesAndSysExInBufferSizedPiecesInOrder) {
     Device zav5("ZAV5");
-    Buffer buffer(Bytes(512));
+    Buffer& buffer = Keep(Bytes(512));
     MidiInHandle in = OpenIn(Find(true, L"ZAV5").value());
     recorder.requeue = true;
     ASSERT_EQ(MidiInPrepare(in, &buffer.header), kMidiOk);
@@ -254,9 +260,6 @@ TEST_F(RtMidiBackendTest, InputHandsOnShortMessagesAndSysExInBufferSizedPiecesIn
     EXPECT_EQ(MidiInAddBuffer(in, &buffer.header), kMidiStillPlaying);
     EXPECT_EQ(MidiInUnprepare(in, &buffer.header), kMidiStillPlaying);
 
-    // Before Start nothing flows.
-    zav5.Send(FromHex("80 3C 00"));
-    std::this_thread::sleep_for(100ms);
     ASSERT_EQ(MidiInStart(in), kMidiOk);
 
     const Bytes status = FromHex("F0 43 7D 60 44 54 41 31 F7");
@@ -291,16 +294,21 @@ TEST_F(RtMidiBackendTest, InputHandsOnShortMessagesAndSysExInBufferSizedPiecesIn
     EXPECT_EQ(MidiInClose(in), kMidiOk);
 }
 
-TEST_F(RtMidiBackendTest, ResetHandsBackEveryQueuedBufferAndAClosedPortHearsNothing) {
+TEST_F(RtMidiBackendTest, AStoppedPortHearsNothingAndResetHandsBackEveryQueuedBuffer) {
     Device zav5("ZAV5");
-    Buffer first(Bytes(512));
-    Buffer second(Bytes(512));
+    Buffer& first = Keep(Bytes(512));
+    Buffer& second = Keep(Bytes(512));
     MidiInHandle in = OpenIn(Find(true, L"ZAV5").value());
     for (Buffer* b : {&first, &second}) {
         ASSERT_EQ(MidiInPrepare(in, &b->header), kMidiOk);
         ASSERT_EQ(MidiInAddBuffer(in, &b->header), kMidiOk);
     }
     ASSERT_EQ(MidiInStart(in), kMidiOk);
+    ASSERT_EQ(MidiInStop(in), kMidiOk);
+    zav5.Send(SysEx(20));
+    zav5.Send(FromHex("90 3C 64"));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(recorder.events.Items().size(), 1u);  // the open notice
     EXPECT_EQ(MidiInClose(in), kMidiStillPlaying);
 
     // Before Reset returns, both buffers are back, empty.
@@ -342,7 +350,7 @@ TEST_F(RtMidiBackendTest, OutputPlaysWholeSysExInOrderWithADoneNoticeForEach) {
     };
     for (const Refusal& r : refusals) {
         SCOPED_TRACE(r.why);
-        Buffer buffer(r.message);
+        Buffer& buffer = Keep(r.message);
         if (r.prepare) {
             ASSERT_EQ(MidiOutPrepare(out, &buffer.header), kMidiOk);
         }
@@ -350,30 +358,30 @@ TEST_F(RtMidiBackendTest, OutputPlaysWholeSysExInOrderWithADoneNoticeForEach) {
         EXPECT_EQ(buffer.header.flags & kMidiBufferQueued, 0u);
     }
 
-    std::vector<std::unique_ptr<Buffer>> buffers;
+    std::vector<Buffer*> sent;
     for (std::size_t size : {15, 534, 4000, 16379, 14})
-        buffers.push_back(std::make_unique<Buffer>(SysEx(size, static_cast<std::uint8_t>(size))));
-    for (auto& b : buffers) {
+        sent.push_back(&Keep(SysEx(size, static_cast<std::uint8_t>(size))));
+    for (Buffer* b : sent) {
         ASSERT_EQ(MidiOutPrepare(out, &b->header), kMidiOk);
         ASSERT_EQ(MidiOutLongMsg(out, &b->header), kMidiOk);
     }
-    ASSERT_TRUE(zav5.received.WaitForCount(buffers.size()));
+    ASSERT_TRUE(zav5.received.WaitForCount(sent.size()));
     const std::vector<Bytes> received = zav5.received.Items();
-    ASSERT_EQ(received.size(), buffers.size());
-    for (std::size_t i = 0; i < buffers.size(); ++i) {
+    ASSERT_EQ(received.size(), sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(received[i], buffers[i]->bytes);
+        EXPECT_EQ(received[i], sent[i]->bytes);
     }
 
-    ASSERT_TRUE(recorder.events.WaitForCount(1 + buffers.size()));
+    ASSERT_TRUE(recorder.events.WaitForCount(1 + sent.size()));
     const std::vector<Event> done = recorder.Of(kMomDone);
-    ASSERT_EQ(done.size(), buffers.size());
-    for (std::size_t i = 0; i < buffers.size(); ++i) {
-        EXPECT_EQ(done[i].param1, reinterpret_cast<std::uintptr_t>(&buffers[i]->header));
+    ASSERT_EQ(done.size(), sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(done[i].param1, reinterpret_cast<std::uintptr_t>(&sent[i]->header));
         EXPECT_EQ(done[i].flags & (kMidiBufferDone | kMidiBufferQueued), kMidiBufferDone);
         EXPECT_NE(done[i].thread, std::this_thread::get_id());
     }
-    for (auto& b : buffers)
+    for (Buffer* b : sent)
         EXPECT_EQ(MidiOutUnprepare(out, &b->header), kMidiOk);
     EXPECT_EQ(MidiOutClose(out), kMidiOk);
 }
@@ -381,7 +389,7 @@ TEST_F(RtMidiBackendTest, OutputPlaysWholeSysExInOrderWithADoneNoticeForEach) {
 TEST_F(RtMidiBackendTest, ClosingRightAfterTheLastDoneNoticeLosesNothing) {
     Device zav5("ZAV5");
     MidiOutHandle out = OpenOut(Find(false, L"ZAV5").value());
-    Buffer last(SysEx(534));
+    Buffer& last = Keep(SysEx(534));
     ASSERT_EQ(MidiOutPrepare(out, &last.header), kMidiOk);
     ASSERT_EQ(MidiOutLongMsg(out, &last.header), kMidiOk);
     ASSERT_TRUE(recorder.events.WaitForCount(2));
@@ -394,13 +402,13 @@ TEST_F(RtMidiBackendTest, ClosingRightAfterTheLastDoneNoticeLosesNothing) {
 
 TEST_F(RtMidiBackendTest, AnUnpluggedDeviceMakesTheNextSendFailAndEverythingStillCloses) {
     auto zav5 = std::make_unique<Device>("ZAV5");
-    Buffer input(Bytes(512));
+    Buffer& input = Keep(Bytes(512));
     MidiInHandle in = OpenIn(Find(true, L"ZAV5").value());
     ASSERT_EQ(MidiInPrepare(in, &input.header), kMidiOk);
     ASSERT_EQ(MidiInAddBuffer(in, &input.header), kMidiOk);
     ASSERT_EQ(MidiInStart(in), kMidiOk);
     MidiOutHandle out = OpenOut(Find(false, L"ZAV5").value());
-    Buffer message(SysEx(534));
+    Buffer& message = Keep(SysEx(534));
     ASSERT_EQ(MidiOutPrepare(out, &message.header), kMidiOk);
     ASSERT_EQ(MidiOutLongMsg(out, &message.header), kMidiOk);
     ASSERT_TRUE(zav5->received.WaitForCount(1));
