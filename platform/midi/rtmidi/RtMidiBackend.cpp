@@ -23,6 +23,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The longest a done notice waits for the system to pass its message on, should it stall.
+constexpr unsigned kPassLimitMs = 1000;
+
 std::uintptr_t Address(MidiBuffer* buffer) {
     return reinterpret_cast<std::uintptr_t>(buffer);
 }
@@ -73,6 +76,7 @@ public:
         std::size_t entry = 0;
         MidiInCallback callback = nullptr;
         std::uintptr_t instance = 0;
+        std::shared_ptr<const rtmidi::ServerWatch> server;  // of the server it was opened on
         ErrorSink errors;
         std::unique_ptr<RtMidiIn> midi;
 
@@ -89,6 +93,7 @@ public:
         std::size_t entry = 0;
         MidiOutCallback callback = nullptr;
         std::uintptr_t instance = 0;
+        std::shared_ptr<const rtmidi::ServerWatch> server;  // of the server it was opened on
         ErrorSink errors;
         std::unique_ptr<RtMidiOut> midi;
 
@@ -103,7 +108,6 @@ public:
     ~Impl();
 
     MidiSystem system = MidiSystem::Jack;
-    bool usable = false;
     std::string clientName;
 
     std::uint32_t Count(Direction direction);
@@ -130,6 +134,10 @@ public:
 private:
     // Lists the system's ports into the table; under m_listMutex.
     void Refresh(Direction direction);
+    // Under m_listMutex: a fresh watch while none reached a server, and fresh listers, on a
+    // server that may have come since, once the one watched has gone.
+    void Rewatch();
+    std::shared_ptr<const rtmidi::ServerWatch> Watch();
     bool OwnPort(std::string_view systemName) const;
     // Reserves the listed port for a handle, or gives the code why not.
     MidiResult Reserve(Direction direction, std::uint32_t device, std::uintptr_t id);
@@ -143,6 +151,9 @@ private:
     ErrorSink m_listErrors;
     std::unique_ptr<RtMidiIn> m_inLister;
     std::unique_ptr<RtMidiOut> m_outLister;
+    std::shared_ptr<rtmidi::ServerWatch> m_watch;
+    bool m_chosen = false;  // a system could be opened at all
+    bool m_usable = false;  // both listers are there
     std::vector<Listed> m_inputs;
     std::vector<Listed> m_outputs;
 
@@ -168,7 +179,8 @@ RtMidiBackend::Impl::Impl(RtMidiBackendOptions options)
         m_outLister = rtmidi::MakeOutput(candidate, clientName, m_listErrors);
         if (m_inLister && m_outLister) {
             system = candidate;
-            usable = true;
+            m_chosen = true;
+            m_usable = true;
             break;
         }
         Guarded(m_listErrors, kMidiOk, [&] {
@@ -176,6 +188,7 @@ RtMidiBackend::Impl::Impl(RtMidiBackendOptions options)
             m_outLister.reset();
         });
     }
+    m_watch = std::make_shared<rtmidi::ServerWatch>(system, clientName);
     m_maxMessage = rtmidi::MaxMessageSize(system);
     m_inputThread = std::make_unique<CallbackThread>();
     m_outputThread = std::make_unique<CallbackThread>();
@@ -191,16 +204,16 @@ RtMidiBackend::Impl::~Impl() {
         outputs.swap(m_outPorts);
     }
     for (auto& [id, port] : inputs)
-        Guarded(port->errors, kMidiOk, [&] { port->midi.reset(); });
+        rtmidi::Retire(port->midi, *port->server, port->errors);
     for (auto& [id, port] : outputs)
-        Guarded(port->errors, kMidiOk, [&] { port->midi.reset(); });
+        rtmidi::Retire(port->midi, *port->server, port->errors);
     m_inputThread.reset();
     m_outputThread.reset();
     std::lock_guard lock(m_listMutex);
-    Guarded(m_listErrors, kMidiOk, [&] {
-        m_inLister.reset();
-        m_outLister.reset();
-    });
+    if (m_watch) {
+        rtmidi::Retire(m_inLister, *m_watch, m_listErrors);
+        rtmidi::Retire(m_outLister, *m_watch, m_listErrors);
+    }
 }
 
 bool RtMidiBackend::Impl::OwnPort(std::string_view systemName) const {
@@ -211,7 +224,30 @@ bool RtMidiBackend::Impl::OwnPort(std::string_view systemName) const {
     return !rest.empty() && (rest[0] == ':' || rest[0] == '-');
 }
 
+void RtMidiBackend::Impl::Rewatch() {
+    if (!m_chosen)
+        return;
+    if (m_watch->Lost()) {
+        // RtMidi's clients of a server that has gone list its ports on: new ones, for whatever
+        // server runs now. Their ports come back under their old numbers.
+        rtmidi::Retire(m_inLister, *m_watch, m_listErrors);
+        rtmidi::Retire(m_outLister, *m_watch, m_listErrors);
+        m_inLister = rtmidi::MakeInput(system, clientName, m_listErrors);
+        m_outLister = rtmidi::MakeOutput(system, clientName, m_listErrors);
+        m_usable = m_inLister && m_outLister;
+        m_watch = std::make_shared<rtmidi::ServerWatch>(system, clientName);
+    } else if (system == MidiSystem::Jack && !m_watch->Watching()) {
+        m_watch = std::make_shared<rtmidi::ServerWatch>(system, clientName);
+    }
+}
+
+std::shared_ptr<const rtmidi::ServerWatch> RtMidiBackend::Impl::Watch() {
+    std::lock_guard lock(m_listMutex);
+    return m_watch;
+}
+
 void RtMidiBackend::Impl::Refresh(Direction direction) {
+    Rewatch();
     std::vector<std::string> names;
     auto list = [&](auto& midi) {
         const unsigned count = midi.getPortCount();
@@ -222,7 +258,7 @@ void RtMidiBackend::Impl::Refresh(Direction direction) {
                 names.push_back(std::move(name));
         }
     };
-    const MidiResult code = Guarded(m_listErrors, kMidiOk, [&] {
+    const MidiResult code = !m_usable ? kMidiNoDevice : Guarded(m_listErrors, kMidiOk, [&] {
         if (direction == Direction::In) {
             list(*m_inLister);
         } else {
@@ -252,8 +288,6 @@ void RtMidiBackend::Impl::Refresh(Direction direction) {
 }
 
 std::uint32_t RtMidiBackend::Impl::Count(Direction direction) {
-    if (!usable)
-        return 0;
     std::lock_guard lock(m_listMutex);
     Refresh(direction);
     return static_cast<std::uint32_t>(direction == Direction::In ? m_inputs.size()
@@ -329,9 +363,8 @@ std::optional<unsigned> RtMidiBackend::Impl::IndexOf(Midi& midi, ErrorSink& erro
 
 MidiResult RtMidiBackend::Impl::OpenInput(MidiInHandle& handle, std::uint32_t device,
                                           MidiInCallback callback, std::uintptr_t instance) {
-    if (!usable)
-        return kMidiBadDeviceId;
     auto port = std::make_shared<InPort>();
+    port->server = Watch();
     port->owner = this;
     port->callback = callback;
     port->instance = instance;
@@ -362,7 +395,7 @@ MidiResult RtMidiBackend::Impl::OpenInput(MidiInHandle& handle, std::uint32_t de
         code = Guarded(port->errors, kMidiNoDevice, [&] { port->midi->openPort(*index, "in"); });
     }
     if (code != kMidiOk) {
-        Guarded(port->errors, kMidiOk, [&] { port->midi.reset(); });
+        rtmidi::Retire(port->midi, *port->server, port->errors);
         Release(Direction::In, device);
         return code;
     }
@@ -489,7 +522,7 @@ MidiResult RtMidiBackend::Impl::CloseInput(MidiInHandle handle) {
             port->arrivals.clear();
         }
         // Not under the port's lock: RtMidi waits for its own thread, which may be waiting for it.
-        Guarded(port->errors, kMidiOk, [&] { port->midi.reset(); });
+        rtmidi::Retire(port->midi, *port->server, port->errors);
         {
             std::lock_guard lock(m_portsMutex);
             m_inPorts.erase(port->id);
@@ -504,9 +537,8 @@ MidiResult RtMidiBackend::Impl::CloseInput(MidiInHandle handle) {
 
 MidiResult RtMidiBackend::Impl::OpenOutput(MidiOutHandle& handle, std::uint32_t device,
                                            MidiOutCallback callback, std::uintptr_t instance) {
-    if (!usable)
-        return kMidiBadDeviceId;
     auto port = std::make_shared<OutPort>();
+    port->server = Watch();
     port->callback = callback;
     port->instance = instance;
     port->entry = device;
@@ -527,7 +559,7 @@ MidiResult RtMidiBackend::Impl::OpenOutput(MidiOutHandle& handle, std::uint32_t 
     if (code == kMidiOk)
         code = Guarded(port->errors, kMidiNoDevice, [&] { port->midi->openPort(*index, "out"); });
     if (code != kMidiOk) {
-        Guarded(port->errors, kMidiOk, [&] { port->midi.reset(); });
+        rtmidi::Retire(port->midi, *port->server, port->errors);
         Release(Direction::Out, device);
         return code;
     }
@@ -558,6 +590,8 @@ MidiResult RtMidiBackend::Impl::SendLong(MidiOutHandle handle, MidiBuffer& buffe
             return kMidiUnprepared;
         if ((buffer.flags & kMidiBufferQueued) != 0)
             return kMidiStillPlaying;
+        if (port->server->Lost())
+            port->failure = kMidiNoDevice;
         if (port->failure != kMidiOk)
             return port->failure;
     }
@@ -587,25 +621,34 @@ MidiResult RtMidiBackend::Impl::SendLong(MidiOutHandle handle, MidiBuffer& buffe
     return kMidiOk;
 }
 
-// On the output thread: plays what is queued, in order, each with its done notice.
+// On the output thread: plays what is queued, in order, and gives each its done notice once it
+// has left.
 void RtMidiBackend::Impl::Drain(std::uintptr_t id) {
     const std::shared_ptr<OutPort> port = FindOutput(MidiOutHandle{id});
     if (!port)
         return;
     for (;;) {
-        MidiBuffer* buffer = nullptr;
-        MidiResult failure = kMidiOk;
+        std::deque<MidiBuffer*> batch;
         {
             std::lock_guard lock(port->mutex);
             if (port->queue.empty()) {
                 port->drainPosted = false;
                 return;
             }
-            buffer = port->queue.front();
-            port->queue.pop_front();
-            failure = port->failure;
+            batch.swap(port->queue);
         }
-        if (failure == kMidiOk) {
+        for (MidiBuffer* buffer : batch) {
+            MidiResult failure = kMidiOk;
+            {
+                std::lock_guard lock(port->mutex);
+                // Sending to a server that has gone would wait for ever for room in a ring
+                // buffer that nobody empties.
+                if (port->failure == kMidiOk && port->server->Lost())
+                    port->failure = kMidiNoDevice;
+                failure = port->failure;
+            }
+            if (failure != kMidiOk)
+                continue;
             // Every warning here is a message lost.
             const MidiResult code = Guarded(port->errors, kMidiError, [&] {
                 port->midi->sendMessage(buffer->data, buffer->bufferLength);
@@ -615,8 +658,11 @@ void RtMidiBackend::Impl::Drain(std::uintptr_t id) {
                 port->failure = code;
             }
         }
-        HandBack(*buffer);
-        Call(port->callback, MidiOutHandle{id}, kMomDone, port->instance, Address(buffer), 0);
+        port->server->WaitUntilPassed(kPassLimitMs);
+        for (MidiBuffer* buffer : batch) {
+            HandBack(*buffer);
+            Call(port->callback, MidiOutHandle{id}, kMomDone, port->instance, Address(buffer), 0);
+        }
     }
 }
 
@@ -653,7 +699,7 @@ MidiResult RtMidiBackend::Impl::CloseOutput(MidiOutHandle handle) {
             }
         }
         // RtMidi's close lets the system take what was played before the port goes.
-        Guarded(port->errors, kMidiOk, [&] { port->midi.reset(); });
+        rtmidi::Retire(port->midi, *port->server, port->errors);
         {
             std::lock_guard lock(m_portsMutex);
             m_outPorts.erase(port->id);
@@ -727,7 +773,7 @@ MidiResult RtMidiBackend::StartInput(MidiInHandle handle) {
     const auto port = m_impl->FindInput(handle);
     if (!port)
         return kMidiInvalidHandle;
-    if (!m_impl->Present(Direction::In, port->entry))
+    if (port->server->Lost() || !m_impl->Present(Direction::In, port->entry))
         return kMidiNoDevice;
     std::lock_guard lock(port->mutex);
     if (!port->started) {

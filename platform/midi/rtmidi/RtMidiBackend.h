@@ -36,7 +36,9 @@ struct RtMidiBackendOptions {
 // than a buffer going on in the next; bytes that find no buffer queued are lost.
 //
 // Output: a long message is queued and played on the output thread, whole, in order; its done
-// notice follows once the system has taken the whole message. Only complete SysEx messages
+// notice follows once the message has left: on JACK, once the server's cycles have passed it on
+// to every reader (a few periods), so that closing the port after the last done notice loses
+// nothing. Only complete SysEx messages
 // (F0 ... F7) are played (kMidiInvalidParameter otherwise), none longer than the system carries
 // in one piece (kMidiNotSupported; JACK takes at most 16379 bytes). Once the device's port has
 // gone, the next long message gives kMidiNoDevice, and so does every one after it on that handle.

@@ -28,16 +28,26 @@ public:
 
     ~Impl() { Unpublish(); }
 
-    MidiSystem system = MidiSystem::Jack;
-    std::size_t maxMessage = 0;
-    ErrorSink outErrors;
-    std::unique_ptr<RtMidiOut> out;
+    MidiSystem System() const { return m_system; }
+
+    MidiResult Send(std::span<const std::uint8_t> message) {
+        if (message.empty())
+            return kMidiInvalidParameter;
+        if (message.size() > m_maxMessage)
+            return kMidiNotSupported;
+        // A message for a server that has gone would wait for ever for room in its ring buffer.
+        if (m_server->Lost())
+            return kMidiNoDevice;
+        return Guarded(m_outErrors, kMidiError,
+                       [&] { m_out->sendMessage(message.data(), message.size()); });
+    }
 
 private:
     bool Publish(MidiSystem candidate, const std::string& name) {
+        m_server = std::make_unique<rtmidi::ServerWatch>(candidate, name);
         m_in = rtmidi::MakeInput(candidate, name, m_inErrors);
-        out = rtmidi::MakeOutput(candidate, name, outErrors);
-        MidiResult code = m_in && out ? kMidiOk : kMidiNoDevice;
+        m_out = rtmidi::MakeOutput(candidate, name, m_outErrors);
+        MidiResult code = m_in && m_out ? kMidiOk : kMidiNoDevice;
         if (code == kMidiOk) {
             code = Guarded(m_inErrors, kMidiNoDevice, [&] {
                 m_in->ignoreTypes(false, false, false);
@@ -46,19 +56,19 @@ private:
             });
         }
         if (code == kMidiOk)
-            code = Guarded(outErrors, kMidiNoDevice, [&] { out->openVirtualPort(name); });
+            code = Guarded(m_outErrors, kMidiNoDevice, [&] { m_out->openVirtualPort(name); });
         if (code != kMidiOk) {
             Unpublish();
             return false;
         }
-        system = candidate;
-        maxMessage = rtmidi::MaxMessageSize(candidate);
+        m_system = candidate;
+        m_maxMessage = rtmidi::MaxMessageSize(candidate);
         return true;
     }
 
     void Unpublish() {
-        Guarded(m_inErrors, kMidiOk, [&] { m_in.reset(); });
-        Guarded(outErrors, kMidiOk, [&] { out.reset(); });
+        rtmidi::Retire(m_in, *m_server, m_inErrors);
+        rtmidi::Retire(m_out, *m_server, m_outErrors);
     }
 
     static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
@@ -72,8 +82,13 @@ private:
     }
 
     Receiver m_receiver;
+    MidiSystem m_system = MidiSystem::Jack;
+    std::size_t m_maxMessage = 0;
+    std::unique_ptr<rtmidi::ServerWatch> m_server;
     ErrorSink m_inErrors;
+    ErrorSink m_outErrors;
     std::unique_ptr<RtMidiIn> m_in;
+    std::unique_ptr<RtMidiOut> m_out;
 };
 
 RtMidiDevicePorts::RtMidiDevicePorts(const std::string& name, Receiver receiver,
@@ -83,16 +98,11 @@ RtMidiDevicePorts::RtMidiDevicePorts(const std::string& name, Receiver receiver,
 RtMidiDevicePorts::~RtMidiDevicePorts() = default;
 
 MidiSystem RtMidiDevicePorts::System() const {
-    return m_impl->system;
+    return m_impl->System();
 }
 
 MidiResult RtMidiDevicePorts::Send(std::span<const std::uint8_t> message) {
-    if (message.empty())
-        return kMidiInvalidParameter;
-    if (message.size() > m_impl->maxMessage)
-        return kMidiNotSupported;
-    return Guarded(m_impl->outErrors, kMidiError,
-                   [&] { m_impl->out->sendMessage(message.data(), message.size()); });
+    return m_impl->Send(message);
 }
 
 }  // namespace zav::platform

@@ -68,6 +68,49 @@ std::unique_ptr<RtMidiOut> MakeOutput(MidiSystem system, const std::string& clie
 // Stops the systems' own libraries writing their complaints to standard error; process-wide.
 void QuietSystemMessages();
 
+// What RtMidi does not tell of a system with a server (JACK): whether the server is still there
+// (RtMidi's clients go on listing the ports of a server that has gone, and a message sent to one
+// waits, spinning, for room that never comes), and when a message handed over has left (RtMidi
+// queues it for the server's next cycle; closing the port soon after can lose it). A client of
+// its own learns of the server's end at once and counts its cycles.
+class ServerWatch {
+public:
+    // Tries once to reach the server; a watch that did not is not watching.
+    ServerWatch(MidiSystem system, const std::string& client);
+    ~ServerWatch();
+    ServerWatch(const ServerWatch&) = delete;
+    ServerWatch& operator=(const ServerWatch&) = delete;
+
+    bool Watching() const;
+    // The server that it reached has gone. Any thread.
+    bool Lost() const;
+    // Waits until what was handed to RtMidi before the call has been through the server's
+    // cycles, so that every reader had it; at once when not watching, at most `limitMs` when the
+    // server stalls.
+    void WaitUntilPassed(unsigned limitMs) const;
+
+    class Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// Keeps an RtMidi object, unused, for the rest of the process.
+void KeepForever(RtMidi* midi);
+
+// Destroys midi, its errors going to sink; but once the server it talks to has gone, keeps it:
+// RtMidi's JACK objects then crash on their way out, in JACK's port and client calls.
+template <typename Midi>
+void Retire(std::unique_ptr<Midi>& midi, const ServerWatch& server, ErrorSink& sink) {
+    if (!midi)
+        return;
+    if (server.Lost()) {
+        KeepForever(midi.release());
+        return;
+    }
+    Guarded(sink, kMidiOk, [&] { midi.reset(); });
+}
+
 // The most bytes that the system takes in one message; RtMidi drops a longer one unsaid.
 std::size_t MaxMessageSize(MidiSystem system);
 

@@ -427,6 +427,50 @@ TEST_F(RtMidiBackendTest, AnUnpluggedDeviceMakesTheNextSendFailAndEverythingStil
     EXPECT_EQ(MidiInClose(in), kMidiOk);
 }
 
+TEST(RtMidiBackendServerGone, SendsFailAtOnceAndANewServersPortsComeBackUnderTheirNumbers) {
+    std::optional<test::JackServer> server(std::in_place);
+    std::deque<Buffer> buffers;
+    Recorder recorder;
+    RtMidiBackend backend({"zav-test-host", {MidiSystem::Jack}});
+    ScopedMidiBackend installed(backend);
+    auto zav5 = std::make_unique<Device>("ZAV5");
+    const std::uint32_t device = Find(false, L"ZAV5").value();
+    MidiOutHandle out{};
+    ASSERT_EQ(MidiOutOpen(&out, device, &Recorder::OnOutput, recorder.Instance()), kMidiOk);
+    auto send = [&] {
+        Buffer& b = buffers.emplace_back(SysEx(534));
+        MidiOutPrepare(out, &b.header);
+        return MidiOutLongMsg(out, &b.header);
+    };
+    ASSERT_EQ(send(), kMidiOk);
+    ASSERT_TRUE(zav5->received.WaitForCount(1));
+
+    // The server's end reaches the backend a moment later; from then on every send fails, where
+    // RtMidi would take the messages and then spin for room in a ring buffer nobody empties.
+    server.reset();
+    MidiResult code = kMidiOk;
+    for (int i = 0; i < 500 && code == kMidiOk; ++i) {
+        code = send();
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(code, kMidiNoDevice);
+    EXPECT_EQ(send(), kMidiNoDevice);
+    MidiCaps caps;
+    MidiOutCount();
+    EXPECT_EQ(MidiOutGetCaps(device, caps), kMidiNoDevice);
+    EXPECT_EQ(MidiOutReset(out), kMidiOk);
+    EXPECT_EQ(MidiOutClose(out), kMidiOk);
+
+    zav5.reset();
+    server.emplace();
+    zav5 = std::make_unique<Device>("ZAV5");
+    EXPECT_EQ(Find(false, L"ZAV5"), device);
+    ASSERT_EQ(MidiOutOpen(&out, device, &Recorder::OnOutput, recorder.Instance()), kMidiOk);
+    ASSERT_EQ(send(), kMidiOk);
+    EXPECT_TRUE(zav5->received.WaitForCount(1));
+    EXPECT_EQ(MidiOutClose(out), kMidiOk);
+}
+
 TEST(RtMidiBackendWithoutServer, ListsNothingAndOpensNothing) {
     test::ScopedEnv server("JACK_DEFAULT_SERVER", "zav-test-no-such-server");
     RtMidiBackend backend({"zav-test-host", {MidiSystem::Jack}});
