@@ -2,6 +2,8 @@
 
 #include "app/CZAVFirmwareUpdaterApp.h"
 #include "app/qt/QtFace.h"
+#include "platform/midi/MidiService.h"
+#include "platform/midi/rtmidi/RtMidiBackend.h"
 
 // The one application object, made before main as the framework makes it: the device link exists
 // and the settings folder is there from the start, in a second copy too. It holds nothing of Qt,
@@ -10,6 +12,9 @@ CZAVFirmwareUpdaterApp theApp;
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    // Static, so that Cancel's exit takes it down too, after the ports have been closed.
+    static zav::platform::RtMidiBackend midi;
+    zav::platform::InstallMidiBackend(&midi);
     zav::app::qt::QtFace face;
     return RunApplication(theApp, face);
 }

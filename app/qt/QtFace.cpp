@@ -42,7 +42,8 @@ private:
 QtFace::QtFace() = default;
 QtFace::~QtFace() = default;
 
-std::unique_ptr<FaceWindow> QtFace::ShowModeless(const WindowSpec& windowSpec, DialogCommands& commands) {
+std::unique_ptr<FaceWindow> QtFace::ShowModeless(const WindowSpec& windowSpec,
+                                                 DialogCommands& commands) {
     auto dialog = std::make_unique<PhaseDialog>(windowSpec, commands);
     dialog->setModal(false);
     dialog->show();

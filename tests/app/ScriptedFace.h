@@ -22,8 +22,8 @@ public:
     struct Event {
         Kind kind = Kind::Modal;
         app::WindowSpec windowSpec;  // Modeless, Modal
-        std::wstring text;     // Text, ErrorBox
-        int value = 0;         // Progress
+        std::wstring text;           // Text, ErrorBox
+        int value = 0;               // Progress
         // Modeless windows open when the event happened.
         int openWindows = 0;
     };

@@ -35,11 +35,3 @@ const testing::Environment* const kQtEnvironment =
     testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 }  // namespace
-
-#if defined(__SANITIZE_ADDRESS__)
-// After Cancel's exit() the application is never destroyed, and with it go unreleased the font
-// caches that it holds: not a leak of ours.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-#endif
