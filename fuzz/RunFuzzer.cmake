@@ -1,0 +1,21 @@
+# Fuzzes one target for SECONDS from a scratch copy of its seeds (SEEDS, folders separated by "|"),
+# so that the inputs it adds stay in the build tree. Any crash, leak or broken invariant fails.
+#   cmake -DFUZZER=... -DSCRATCH=... -DSEEDS=a|b -DSECONDS=30 -P RunFuzzer.cmake
+file(REMOVE_RECURSE ${SCRATCH})
+file(MAKE_DIRECTORY ${SCRATCH}/corpus ${SCRATCH}/artifacts)
+string(REPLACE "|" ";" seeds "${SEEDS}")
+foreach(folder ${seeds})
+    if(IS_DIRECTORY ${folder})
+        file(GLOB files ${folder}/*)
+        if(files)
+            file(COPY ${files} DESTINATION ${SCRATCH}/corpus)
+        endif()
+    endif()
+endforeach()
+execute_process(
+    COMMAND ${FUZZER} -max_total_time=${SECONDS} -print_final_stats=1
+            -artifact_prefix=${SCRATCH}/artifacts/ ${SCRATCH}/corpus
+    RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${FUZZER} failed (${result}); the input is in ${SCRATCH}/artifacts")
+endif()
