@@ -34,6 +34,8 @@ public:
 
     void AttachFace(zav::app::Face& face) { m_face = &face; }
     zav::app::Face& GetFace() const { return *m_face; }
+    // What InitInstance copies as the firmware.
+    std::span<const std::uint8_t> FirmwareResource() const { return m_firmwareResource; }
 
     std::vector<std::uint8_t> m_firmwareImage;
     std::int32_t m_status = 0;

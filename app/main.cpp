@@ -1,7 +1,5 @@
-#include <QApplication>
-
 #include "app/CZAVFirmwareUpdaterApp.h"
-#include "app/qt/QtFace.h"
+#include "app/ChosenFace.h"
 #include "platform/midi/MidiService.h"
 #include "platform/midi/rtmidi/RtMidiBackend.h"
 
@@ -11,10 +9,8 @@
 CZAVFirmwareUpdaterApp theApp;
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);
     // Static, so that Cancel's exit takes it down too, after the ports have been closed.
     static zav::platform::RtMidiBackend midi;
     zav::platform::InstallMidiBackend(&midi);
-    zav::app::qt::QtFace face;
-    return RunApplication(theApp, face);
+    return RunWithChosenFace(theApp, argc, argv);
 }
