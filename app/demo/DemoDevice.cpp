@@ -10,10 +10,15 @@ DemoDevice::DemoDevice()
     : m_device(emulator::Model::ZAV5, platform::CurrentClock().NowMs()),
       m_plugged(m_bus, m_device) {
     m_plugged.Ports().OnCall(platform::MidiOp::InClose, [this] { OnInputClosing(); });
+    // A reset cuts off what is still on its way, as it does on a real wire; the user's moment at
+    // the last prompt lets the last message arrive first. On a virtual clock, where time stands
+    // still while the program waits for the user, the moment has to be taken here.
+    m_plugged.Ports().OnCall(platform::MidiOp::OutReset, [] { platform::SleepFor(kUserMomentMs); });
 }
 
 DemoDevice::~DemoDevice() {
     m_plugged.Ports().OnCall(platform::MidiOp::InClose, nullptr);
+    m_plugged.Ports().OnCall(platform::MidiOp::OutReset, nullptr);
 }
 
 void DemoDevice::OnInputClosing() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 #include "emulator/ZavDevice.h"
 #include "platform/midi/virtual/EmulatedZavDevice.h"
@@ -21,6 +22,9 @@ public:
     const emulator::ZavDevice& Device() const { return m_device; }
 
 private:
+    // More than the bus takes to play a message handed over.
+    static constexpr std::uint32_t kUserMomentMs = 10;
+
     // On the program's thread that closes the input port.
     void OnInputClosing();
 
