@@ -47,7 +47,8 @@ emulator_pid=$!
 pids+=("$emulator_pid")
 
 status=0
-timeout 420 "$updater" --device-pid "$emulator_pid" >"$work/updater.log" 2>&1 || status=$?
+(cd "$work" && timeout 420 "$updater" --device-pid "$emulator_pid") >"$work/updater.log" 2>&1 ||
+    status=$?
 [ "$status" -eq 0 ] || { kill -TERM "$emulator_pid" 2>/dev/null || true; }
 wait "$emulator_pid" || fail "the emulator failed"
 [ "$status" -eq 0 ] || fail "the updater ended with $status"
