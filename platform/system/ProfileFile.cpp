@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -153,11 +154,17 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
     if (!in) {
         return std::nullopt;
     }
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
+    // The stream buffer throws when the read itself fails (a folder opens, then cannot be read).
+    try {
+        std::string content((std::istreambuf_iterator<char>(in)),
+                            std::istreambuf_iterator<char>());
+        if (in.bad()) {
+            return std::nullopt;
+        }
+        return content;
+    } catch (const std::exception&) {
         return std::nullopt;
     }
-    return content;
 }
 
 bool WriteAll(int fd, std::string_view data) {
