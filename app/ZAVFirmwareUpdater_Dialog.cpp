@@ -187,6 +187,11 @@ void ZAVFirmwareUpdater_Dialog::OnUpdateProgress(int percentage) {
     m_window->SetProgressFromWorker(percentage);
 }
 
+bool ZAVFirmwareUpdater_Dialog::KeepSending() {
+    const DeviceLink* link = CurrentDeviceLink();
+    return link == nullptr || link->lastHeard.load() == 0;
+}
+
 void ZAVFirmwareUpdater_Dialog::ShowComplete() {
     m_phase = PhaseComplete;
     m_phaseText = zav::app::LoadAppString(IDS_COMPLETE);

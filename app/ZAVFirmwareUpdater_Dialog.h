@@ -46,6 +46,9 @@ public:
 
     // From the update worker: moves the bar, waiting until the user interface has done it.
     void OnUpdateProgress(int percentage) override;
+    // From the update worker: false once the device has been heard. A device in update mode is
+    // silent, so one that speaks has left it and takes no more of the firmware.
+    bool KeepSending() override;
     // Cancel: takes the device link and the ports down and ends the process with exit code 0.
     // While the firmware goes out nothing can stop it, so there it does nothing.
     void OnCancelCommand() override;

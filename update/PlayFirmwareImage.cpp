@@ -39,6 +39,8 @@ bool Send(const SendSchedule& schedule, MidiPorts& ports, IUpdateProgress* progr
             zav::platform::SleepFor(message.timeMs - elapsed);
             elapsed = zav::platform::TimeNowMs() - start;
         }
+        if (progress != nullptr && !progress->KeepSending())
+            return false;
         const auto length = static_cast<std::uint32_t>(message.bytes.size());
         if (ports.SendSysEx(message.bytes.data(), length) != 0)
             return false;

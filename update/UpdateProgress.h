@@ -9,6 +9,10 @@ class IUpdateProgress {
 public:
     virtual ~IUpdateProgress() = default;
     virtual void OnUpdateProgress(int percentage) = 0;
+    // Asked before each message is handed over: false ends the update as a failed send does. A
+    // device that leaves update mode half-way ignores the rest, and an update played to the end
+    // regardless would be reported as written.
+    virtual bool KeepSending() { return true; }
 };
 
 namespace zav::engine {

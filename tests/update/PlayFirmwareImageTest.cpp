@@ -210,6 +210,36 @@ TEST(PlayFirmwareImage, ASendFailureEndsTheUpdateAtThatMessage) {
     }
 }
 
+// The receiver is asked once the message is due, so a device that left update mode during a
+// long pause gets nothing more.
+TEST(PlayFirmwareImage, AReceiverThatSaysStopEndsTheUpdateBeforeThatMessage) {
+    struct StopAt : Reports {
+        StopAt(Rig& rig, std::size_t stopAt) : Reports(rig), m_clock(rig.clock), m_stopAt(stopAt) {}
+        bool KeepSending() override {
+            asked.push_back(m_clock.NowMs());
+            return asked.size() <= m_stopAt;
+        }
+        std::vector<std::uint32_t> asked;
+        VirtualClock& m_clock;
+        std::size_t m_stopAt;
+    };
+    for (const std::size_t stopAt : {std::size_t{0}, std::size_t{3}}) {
+        SCOPED_TRACE(stopAt);
+        Rig rig;
+        rig.OpenOutput();
+        StopAt progress(rig, stopAt);
+        const std::vector<std::uint32_t> dueMs = {5, 400, 1000, 16000, 16010};
+        const std::uint32_t start = rig.clock.NowMs();
+        EXPECT_FALSE(Play(ImageDueAt(dueMs), &progress));
+
+        const auto played = rig.Played();
+        ASSERT_EQ(played.size(), stopAt);
+        EXPECT_EQ(rig.device->Counters().longMessages, stopAt);
+        ASSERT_EQ(progress.asked.size(), stopAt + 1);
+        EXPECT_EQ(progress.asked.back() - start, dueMs[stopAt]);
+    }
+}
+
 TEST(PlayFirmwareImage, WithoutAnOutputPortEveryMessageIsDueAndSucceeds) {
     for (const bool withPorts : {false, true}) {
         SCOPED_TRACE(withPorts ? "ports without output" : "no ports object");
