@@ -199,7 +199,13 @@ bool ReplaceFile(const std::filesystem::path& file, std::string_view content) {
     // A rewritten file keeps the old one's permissions; a new one gets the umask's.
     struct stat old {};
     const bool existed = ::stat(file.c_str(), &old) == 0;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        // No other process makes this name, and this one makes it once: a process of the same id
+        // died inside a write and left it.
+        ::unlink(temp.c_str());
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
     if (fd < 0) {
         return false;
     }
