@@ -93,6 +93,17 @@ void ScriptedFace::ShowModal(const app::WindowSpec& windowSpec, app::DialogComma
 
 void ScriptedFace::PumpUntil(const std::function<bool()>& done) {
     EXPECT_TRUE(OnUiThread());
+    // What was posted before the loop runs in it even when its condition holds already: a
+    // window's hook belongs to that window's loop, not to the next window's, whose dialog may be
+    // another.
+    std::deque<std::function<void()>> posted;
+    {
+        std::lock_guard lock(m_mutex);
+        posted.swap(m_tasks);
+    }
+    for (auto& task : posted) {
+        task();
+    }
     while (!done()) {
         std::deque<std::function<void()>> tasks;
         {
