@@ -303,14 +303,15 @@ std::unique_ptr<FaceWindow> TerminalFace::ShowModeless(const WindowSpec& windowS
 }
 
 void TerminalFace::ShowModal(const WindowSpec& windowSpec, DialogCommands& commands) {
-    PrintWindow(windowSpec, windowSpec.text);
     Target target;
     target.windowSpec = &windowSpec;
     target.commands = &commands;
     Target* const outer = std::exchange(m_modal, &target);
     try {
+        // Ready for keys before the prompt shows: whatever is typed once it shows is its answer.
         RawMode raw(*this);
         DropTypeAhead();
+        PrintWindow(windowSpec, windowSpec.text);
         while (!target.ended) {
             if (m_pending.empty()) {
                 WaitOnce();
@@ -384,10 +385,10 @@ void TerminalFace::Wake() {
 }
 
 void TerminalFace::ShowErrorBox(const std::wstring& text, const std::wstring& caption) {
-    StartBlock();
-    Write("[" + Utf8(caption) + "] Error: " + Utf8(text) + "\n[Enter] OK\n");
     RawMode raw(*this);
     DropTypeAhead();
+    StartBlock();
+    Write("[" + Utf8(caption) + "] Error: " + Utf8(text) + "\n[Enter] OK\n");
     for (;;) {
         if (m_pending.empty()) {
             WaitOnce();
