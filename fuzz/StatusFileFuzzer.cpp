@@ -97,21 +97,32 @@ std::string Contents(const std::filesystem::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::filesystem::path Folder() {
-    // Memory-backed when there is such a folder: every write of the status syncs the file.
-    std::error_code error;
-    std::filesystem::path base = "/dev/shm";
-    if (!std::filesystem::is_directory(base, error))
-        base = std::filesystem::temp_directory_path();
-    auto folder = base / ("zav-status-fuzz-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    return folder;
-}
+// The settings folder of this process, removed at its exit.
+struct Scratch {
+    Scratch() {
+        // Memory-backed when there is such a folder: every write of the status syncs the file.
+        std::error_code error;
+        std::filesystem::path base = "/dev/shm";
+        if (!std::filesystem::is_directory(base, error))
+            base = std::filesystem::temp_directory_path();
+        folder = base / ("zav-status-fuzz-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder);
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    std::filesystem::path folder;
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::filesystem::path file = Folder() / "ZAV_V2_Updater.ini";
+    static const Scratch scratch;
+    const std::filesystem::path file = scratch.folder / "ZAV_V2_Updater.ini";
     const std::string old(reinterpret_cast<const char*>(data), size);
     {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
