@@ -1,5 +1,6 @@
 # Fuzzes one target for SECONDS from a scratch copy of its seeds (SEEDS, folders separated by "|"),
-# so that the inputs it adds stay in the build tree. Any crash, leak or broken invariant fails.
+# so that the inputs it adds stay in the build tree. Any crash, leak, broken invariant or input that
+# takes over 10 seconds fails.
 #   cmake -DFUZZER=... -DSCRATCH=... -DSEEDS=a|b -DSECONDS=30 -P RunFuzzer.cmake
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH}/corpus ${SCRATCH}/artifacts)
@@ -13,7 +14,7 @@ foreach(folder ${seeds})
     endif()
 endforeach()
 execute_process(
-    COMMAND ${FUZZER} -max_total_time=${SECONDS} -print_final_stats=1
+    COMMAND ${FUZZER} -max_total_time=${SECONDS} -timeout=10 -print_final_stats=1
             -artifact_prefix=${SCRATCH}/artifacts/ ${SCRATCH}/corpus
     RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
