@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <algorithm>
@@ -21,6 +22,8 @@ namespace zav::app::terminal {
 namespace {
 
 constexpr int kBarWidth = 30;
+// The most that follows the bar: " 100%  1:02:03 elapsed, about 1:02:03 left".
+constexpr int kTextAfterBar = 42;
 constexpr std::string_view kClearLine = "\r\x1b[2K";
 constexpr std::string_view kCannotInterrupt =
     "The update cannot be interrupted: it goes on until the whole firmware has been sent.";
@@ -127,6 +130,22 @@ void Drain(int fd) {
     char buffer[64];
     while (read(fd, buffer, sizeof buffer) > 0) {
     }
+}
+
+// A terminal that cannot clear a line gets plain lines.
+bool DumbTerminal() {
+    const char* term = std::getenv("TERM");
+    return term != nullptr && std::string_view(term) == "dumb";
+}
+
+// As wide as fits on one line of the terminal, so that the carriage return finds its start.
+int BarWidth(int fd) {
+    winsize size{};
+    if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+        return kBarWidth;
+    }
+    const int room = static_cast<int>(size.ws_col) - 1 - 2 - kTextAfterBar;
+    return room >= 10 ? std::min(kBarWidth, room) : 0;
 }
 
 std::string KeysLine(const WindowSpec& windowSpec) {
@@ -258,7 +277,7 @@ TerminalFace::TerminalFace(int input, int output)
     : m_in(input),
       m_out(output),
       m_inIsTerminal(isatty(input) == 1),
-      m_outIsTerminal(isatty(output) == 1),
+      m_redrawInPlace(isatty(output) == 1 && !DumbTerminal()),
       m_uiThread(std::this_thread::get_id()) {
     try {
         OpenPipe(m_wake);
@@ -621,7 +640,7 @@ void TerminalFace::DrawProgress(Window& window, int position, bool force) {
     window.m_lastPercent = percent;
     window.m_lastPosition = position;
     // Plain lines show changes only; a terminal shows the bar from the start.
-    if (force && !m_outIsTerminal) {
+    if (force && !m_redrawInPlace) {
         return;
     }
     const std::uint64_t elapsedMs = platform::CurrentClock().MonotonicMs() - window.m_startMs;
@@ -629,14 +648,14 @@ void TerminalFace::DrawProgress(Window& window, int position, bool force) {
     if (m_timeline) {
         remainingMs = RemainingMs(*m_timeline, percent);
     }
-    if (!m_outIsTerminal) {
+    if (!m_redrawInPlace) {
         Write(ProgressText(percent, elapsedMs, remainingMs, 0) + "\n");
         return;
     }
     if (m_barWindow != &window) {
         EndOpenLine();
     }
-    Write(std::string(kClearLine) + ProgressText(percent, elapsedMs, remainingMs, kBarWidth));
+    Write(std::string(kClearLine) + ProgressText(percent, elapsedMs, remainingMs, BarWidth(m_out)));
     m_lineOpen = true;
     m_barWindow = &window;
     g_openLineFd.store(m_out);

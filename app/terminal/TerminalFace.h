@@ -93,7 +93,8 @@ private:
     const int m_in;
     const int m_out;
     const bool m_inIsTerminal;
-    const bool m_outIsTerminal;
+    // A terminal that can redraw the progress line; plain lines otherwise.
+    const bool m_redrawInPlace;
     const std::thread::id m_uiThread;
     int m_wake[2] = {-1, -1};
     int m_signals[2] = {-1, -1};

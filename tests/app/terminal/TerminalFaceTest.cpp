@@ -79,6 +79,10 @@ struct ModalCase {
     int cancels;
 };
 
+void PrintTo(const ModalCase& modalCase, std::ostream* out) {
+    *out << modalCase.name;
+}
+
 class ModalAnswerTest : public TerminalFaceTest, public testing::WithParamInterface<ModalCase> {};
 
 TEST_P(ModalAnswerTest, AnEmptyLineIsOkAndQOrTheEndIsCancel) {
