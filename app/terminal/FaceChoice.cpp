@@ -7,8 +7,9 @@ namespace zav::app::terminal {
 bool DisplayAvailable(const EnvLookup& lookup) {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         const char* value = lookup(name);
-        if (value != nullptr && *value != '\0')
+        if (value != nullptr && *value != '\0') {
             return true;
+        }
     }
     return false;
 }

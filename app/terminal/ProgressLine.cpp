@@ -13,11 +13,13 @@ std::optional<ProgressTimeline> TimelineOf(std::span<const std::uint8_t> image) 
     CSMF smf;
     std::uint32_t consumed = 0;
     if (image.empty() ||
-        !smf.Load(image.data(), static_cast<std::uint32_t>(image.size()), consumed))
+        !smf.Load(image.data(), static_cast<std::uint32_t>(image.size()), consumed)) {
         return std::nullopt;
+    }
     const auto map = engine::BuildTempoMap(smf);
-    if (!map)
+    if (!map) {
         return std::nullopt;
+    }
     const SendSchedule schedule = engine::BuildSendSchedule(smf, *map);
 
     ProgressTimeline timeline;
@@ -32,11 +34,13 @@ std::optional<ProgressTimeline> TimelineOf(std::span<const std::uint8_t> image) 
         }
     }
     for (std::size_t p = 1; p < known.size(); ++p) {
-        if (!known[p])
+        if (!known[p]) {
             timeline.dueMs[p] = timeline.dueMs[p - 1];
+        }
     }
-    if (!schedule.empty())
+    if (!schedule.empty()) {
         timeline.totalMs = schedule.back().timeMs;
+    }
     return timeline;
 }
 
@@ -46,8 +50,9 @@ std::uint32_t RemainingMs(const ProgressTimeline& timeline, int percent) {
 }
 
 std::string RenderBar(int percent, int width) {
-    if (width <= 0)
+    if (width <= 0) {
         return "[]";
+    }
     const int filled = std::clamp(percent, 0, 100) * width / 100;
     std::string bar = "[";
     bar.append(static_cast<std::size_t>(filled), '#');
@@ -62,10 +67,11 @@ std::string FormatDuration(std::uint64_t ms) {
     const auto m = static_cast<unsigned long long>(seconds / 60 % 60);
     const auto s = static_cast<unsigned long long>(seconds % 60);
     char text[48];
-    if (h > 0)
+    if (h > 0) {
         std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", h, m, s);
-    else
+    } else {
         std::snprintf(text, sizeof text, "%llu:%02llu", m, s);
+    }
     return text;
 }
 
@@ -93,8 +99,9 @@ std::string ProgressText(int percent, std::uint64_t elapsedMs,
 namespace {
 
 void AppendCodePoint(std::string& out, std::uint32_t c) {
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
         c = 0xFFFD;
+    }
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {

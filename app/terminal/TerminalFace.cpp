@@ -213,12 +213,12 @@ private:
 class TerminalFace::Window final : public FaceWindow {
 public:
     Window(TerminalFace& face, const WindowSpec& windowSpec, DialogCommands& commands)
-        : m_face(face), m_spec(windowSpec) {
-        m_target.windowSpec = &m_spec;
+        : m_face(face), m_windowSpec(windowSpec) {
+        m_target.windowSpec = &m_windowSpec;
         m_target.commands = &commands;
         m_face.m_windows.push_back(this);
-        if (!m_spec.text.empty()) {
-            m_face.PrintWindow(m_spec, m_spec.text);
+        if (!m_windowSpec.text.empty()) {
+            m_face.PrintWindow(m_windowSpec, m_windowSpec.text);
         }
     }
     ~Window() override {
@@ -230,8 +230,8 @@ public:
     }
 
     void SetText(const std::wstring& text) override {
-        m_spec.text = text;
-        m_face.PrintWindow(m_spec, text);
+        m_windowSpec.text = text;
+        m_face.PrintWindow(m_windowSpec, text);
     }
     void SetProgressRange(int lower, int upper) override {
         m_lower = lower;
@@ -263,7 +263,7 @@ public:
     }
 
     TerminalFace& m_face;
-    WindowSpec m_spec;
+    WindowSpec m_windowSpec;
     Target m_target;
     bool m_hidden = false;
     int m_lower = 0;
@@ -630,7 +630,7 @@ void TerminalFace::PrintWindow(const WindowSpec& windowSpec, const std::wstring&
 }
 
 void TerminalFace::DrawProgress(Window& window, int position, bool force) {
-    if (window.m_hidden || !window.m_spec.progressVisible) {
+    if (window.m_hidden || !window.m_windowSpec.progressVisible) {
         return;
     }
     const int percent = window.Percent(position);
