@@ -97,6 +97,12 @@ ParsedProfile Parse(std::string_view content) {
         std::string_view text = content.substr(0, newline);
         std::string_view ending;
         if (newline == std::string_view::npos) {
+            // A carriage return at the very end is the start of a line break, not text: the last
+            // section or value reads the same as once a line follows it.
+            if (text.ends_with('\r')) {
+                text.remove_suffix(1);
+                ending = content.substr(text.size(), 1);
+            }
             content = {};
         } else {
             ending = content.substr(newline, 1);
@@ -241,10 +247,11 @@ std::string SetProfileValue(std::string_view content, std::string_view section,
     const ParsedProfile profile = Parse(content);
     const Location where = Locate(profile.lines, section, key);
 
+    auto terminated = [](const Line& line) { return line.ending.ends_with('\n'); };
     // New lines follow the file's own line endings.
     std::string_view newline = "\n";
     for (const Line& line : profile.lines) {
-        if (!line.ending.empty()) {
+        if (terminated(line)) {
             newline = line.ending;
             break;
         }
@@ -254,6 +261,12 @@ std::string SetProfileValue(std::string_view content, std::string_view section,
     auto append = [&](std::string_view text, std::string_view ending) {
         out.append(text);
         out.append(ending);
+    };
+    // Ends the last line written, so that what follows starts a line of its own.
+    auto endLine = [&] {
+        if (!out.empty() && !out.ends_with('\n')) {
+            out.append(out.ends_with('\r') ? std::string_view("\n") : newline);
+        }
     };
     const std::string keyLine =
         std::string(where.key ? profile.lines[*where.key].name : key) + "=" + std::string(value);
@@ -266,16 +279,12 @@ std::string SetProfileValue(std::string_view content, std::string_view section,
         }
         append(line.text, line.ending);
         if (!where.key && where.section && i == where.lastOfSection) {
-            if (line.ending.empty()) {
-                out.append(newline);
-            }
-            append(keyLine, line.ending.empty() ? std::string_view() : newline);
+            endLine();
+            append(keyLine, terminated(line) ? newline : std::string_view());
         }
     }
     if (!where.section) {
-        if (!out.empty() && !out.ends_with('\n')) {
-            out.append(newline);
-        }
+        endLine();
         append("[" + std::string(section) + "]", newline);
         append(keyLine, newline);
     }

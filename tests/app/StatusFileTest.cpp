@@ -100,6 +100,12 @@ const StatusCase kCases[] = {
     {"CRLF, the key added to its section", Place::File, Filler::None,
      "[ZAV_V2_Updater]\r\nOther=x\r\n[Editor]\r\n", 0,
      "[ZAV_V2_Updater]\r\nOther=x\r\nStatus=1\r\n[Editor]\r\n"},
+    // A carriage return that ends the file is a line break begun: the key before it is the key,
+    // and the status is written there, not on a line after it that the reader would never reach.
+    {"a carriage return ending the file after the key", Place::File, Filler::None,
+     "[ZAV_V2_Updater]\nStatus\r", 0, "[ZAV_V2_Updater]\nStatus=1\r"},
+    {"a carriage return ending the file after the value", Place::File, Filler::None,
+     "[ZAV_V2_Updater]\nStatus=2\r", 2, "[ZAV_V2_Updater]\nStatus=1\r"},
     // As the profile functions do: the first section of the name and its first key of the name.
     {"duplicated keys: the first counts", Place::File, Filler::None,
      "[ZAV_V2_Updater]\nStatus=2\nStatus=7\n", 2, "[ZAV_V2_Updater]\nStatus=1\nStatus=7\n"},
