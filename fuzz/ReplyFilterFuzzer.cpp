@@ -63,8 +63,7 @@ public:
 
     std::uint32_t OutputCount() override { return 0; }
     MidiResult OutputCaps(std::uint32_t, MidiCaps&) override { return kMidiBadDeviceId; }
-    MidiResult OpenOutput(MidiOutHandle&, std::uint32_t, MidiOutCallback,
-                          std::uintptr_t) override {
+    MidiResult OpenOutput(MidiOutHandle&, std::uint32_t, MidiOutCallback, std::uintptr_t) override {
         return kMidiBadDeviceId;
     }
     MidiResult PrepareOutput(MidiOutHandle, MidiBuffer&) override { return kMidiInvalidHandle; }
@@ -165,7 +164,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             case 1:
             case 2: {  // one SysEx message of up to 1 + 255 + 63 * 256 bytes, in buffer pieces
-                std::size_t length = 1 + next() + ((op & 2) ? static_cast<std::size_t>(op >> 2) << 8 : 0);
+                std::size_t length =
+                    1 + next() + ((op & 2) ? static_cast<std::size_t>(op >> 2) << 8 : 0);
                 if (length > size - i)
                     length = size - i;
                 const std::uint8_t* message = data + i;
@@ -175,8 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     const std::uint32_t room = rig->wire.BufferLength();
                     if (room == 0)
                         break;  // no buffer queued: the rest is lost
-                    const auto piece = static_cast<std::uint32_t>(
-                        length - sent < room ? length - sent : room);
+                    const auto piece =
+                        static_cast<std::uint32_t>(length - sent < room ? length - sent : room);
                     // The filter on an exact copy of the piece: a read past it is caught here.
                     const std::vector<std::uint8_t> exact(message + sent, message + sent + piece);
                     const char c = ReadStatusCharacter(exact.data(), piece);

@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t counter = 0;
     ZAV_FUZZ_CHECK(smf.Write(out.data(), counter));
     ZAV_FUZZ_CHECK(counter == fileSize);
-    ZAV_FUZZ_CHECK(ReadBE32(out.data()) == 0x4D546864 && ReadBE16(out.data() + 10) ==
-                                                              smf.m_header.m_trackCount);
+    ZAV_FUZZ_CHECK(ReadBE32(out.data()) == 0x4D546864 &&
+                   ReadBE16(out.data() + 10) == smf.m_header.m_trackCount);
     return 0;
 }

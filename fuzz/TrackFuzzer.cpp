@@ -14,9 +14,8 @@
 namespace {
 
 bool SameRecord(const MidiEvent& a, const MidiEvent& b) {
-    return a.kind == b.kind && a.status == b.status && a.tick == b.tick &&
-           a.length == b.length && (a.length == 0 || std::memcmp(a.data.get(), b.data.get(),
-                                                                 a.length) == 0);
+    return a.kind == b.kind && a.status == b.status && a.tick == b.tick && a.length == b.length &&
+           (a.length == 0 || std::memcmp(a.data.get(), b.data.get(), a.length) == 0);
 }
 
 // What a record reads as once written: SysEx is always written as an F0 event.

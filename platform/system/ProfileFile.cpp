@@ -162,8 +162,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
     }
     // The stream buffer throws when the read itself fails (a folder opens, then cannot be read).
     try {
-        std::string content((std::istreambuf_iterator<char>(in)),
-                            std::istreambuf_iterator<char>());
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (in.bad()) {
             return std::nullopt;
         }

@@ -22,9 +22,9 @@ namespace fs = std::filesystem;
 // What stands where the settings file belongs.
 enum class Place {
     File,
-    Directory,           // a folder of that name
-    Unreadable,          // the file without read permission
-    ReadOnlyFolder,      // the file in a folder without write permission
+    Directory,       // a folder of that name
+    Unreadable,      // the file without read permission
+    ReadOnlyFolder,  // the file in a folder without write permission
 };
 
 // Lines put in front of the case's text.
@@ -85,18 +85,18 @@ std::string FillerText(Filler filler) {
 }
 
 const StatusCase kCases[] = {
-    {"binary garbage", Place::File, Filler::Garbage, "", 0,
-     "[ZAV_V2_Updater]\nStatus=1\n"},
+    {"binary garbage", Place::File, Filler::Garbage, "", 0, "[ZAV_V2_Updater]\nStatus=1\n"},
     {"binary garbage before the section", Place::File, Filler::Garbage,
      "[ZAV_V2_Updater]\nStatus=2\n", 2, "[ZAV_V2_Updater]\nStatus=1\n"},
     {"a 20 MB file", Place::File, Filler::Huge, "[ZAV_V2_Updater]\nStatus=2\n", 2,
      "[ZAV_V2_Updater]\nStatus=1\n"},
-    // An editor that saves UTF-8 puts a byte-order mark in front; the section after it still counts,
-    // and the mark stays.
-    {"UTF-8 byte-order mark", Place::File, Filler::None,
-     "\xEF\xBB\xBF[ZAV_V2_Updater]\nStatus=2\n", 2, "\xEF\xBB\xBF[ZAV_V2_Updater]\nStatus=1\n"},
-    {"CRLF line ends", Place::File, Filler::None, "[Editor]\r\nTheme=dark\r\n[ZAV_V2_Updater]\r\nStatus=2\r\n",
-     2, "[Editor]\r\nTheme=dark\r\n[ZAV_V2_Updater]\r\nStatus=1\r\n"},
+    // An editor that saves UTF-8 puts a byte-order mark in front; the section after it still
+    // counts, and the mark stays.
+    {"UTF-8 byte-order mark", Place::File, Filler::None, "\xEF\xBB\xBF[ZAV_V2_Updater]\nStatus=2\n",
+     2, "\xEF\xBB\xBF[ZAV_V2_Updater]\nStatus=1\n"},
+    {"CRLF line ends", Place::File, Filler::None,
+     "[Editor]\r\nTheme=dark\r\n[ZAV_V2_Updater]\r\nStatus=2\r\n", 2,
+     "[Editor]\r\nTheme=dark\r\n[ZAV_V2_Updater]\r\nStatus=1\r\n"},
     {"CRLF, the key added to its section", Place::File, Filler::None,
      "[ZAV_V2_Updater]\r\nOther=x\r\n[Editor]\r\n", 0,
      "[ZAV_V2_Updater]\r\nOther=x\r\nStatus=1\r\n[Editor]\r\n"},
@@ -119,8 +119,7 @@ const StatusCase kCases[] = {
      "[ZAV_V2_Updater]\nStatus=1\n"},
     // The digits are taken as a 32-bit integer takes them: 10^20 - 1 modulo 2^32.
     {"an overflowing value", Place::File, Filler::None,
-     "[ZAV_V2_Updater]\nStatus=99999999999999999999\n", 1661992959,
-     "[ZAV_V2_Updater]\nStatus=1\n"},
+     "[ZAV_V2_Updater]\nStatus=99999999999999999999\n", 1661992959, "[ZAV_V2_Updater]\nStatus=1\n"},
     {"leading digits only", Place::File, Filler::None, "[ZAV_V2_Updater]\nStatus=2x7\n", 2,
      "[ZAV_V2_Updater]\nStatus=1\n"},
     {"no digits", Place::File, Filler::None, "[ZAV_V2_Updater]\nStatus=x2\n", 0,
@@ -150,16 +149,16 @@ testing::AssertionResult SameText(const std::string& actual, const std::string& 
         actual.begin());
     return testing::AssertionFailure()
            << "sizes " << actual.size() << " and " << expected.size() << ", first difference at "
-           << at << ": \"" << actual.substr(at, 40) << "\" instead of \""
-           << expected.substr(at, 40) << "\"";
+           << at << ": \"" << actual.substr(at, 40) << "\" instead of \"" << expected.substr(at, 40)
+           << "\"";
 }
 
 class StatusFileUnderBadInput : public testing::TestWithParam<StatusCase> {
 protected:
     ~StatusFileUnderBadInput() override {
         std::error_code ignored;
-        fs::permissions(m_folder.Path() / "config", fs::perms::owner_all,
-                        fs::perm_options::add, ignored);
+        fs::permissions(m_folder.Path() / "config", fs::perms::owner_all, fs::perm_options::add,
+                        ignored);
     }
 
     fs::path Folder() const { return m_folder.Path() / "config"; }
